@@ -1,0 +1,5 @@
+// The program's entry point.
+#include "app/entry.h"
+#include "app/main_form.h"
+
+int main() { return RunEntryPoint(MainForm); }

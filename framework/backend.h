@@ -1,0 +1,45 @@
+// What a window system gives the framework: windows for forms, a message loop,
+// and a way to show an error. One backend per build (Win32 or FLTK), and a
+// headless one for tests.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class Exception;
+class TForm;
+
+namespace framework {
+
+// The window of one form. Created by the backend on the main thread, used and
+// destroyed there.
+class FormWindow {
+ public:
+  virtual ~FormWindow() = default;
+  virtual void SetVisible(bool visible) = 0;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  // Called once by TApplication::Initialize on the main thread.
+  virtual void Initialize() = 0;
+  // Makes the window of a form from the form's properties.
+  virtual std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) = 0;
+  // Runs the message loop until QuitLoop is called.
+  virtual void RunLoop() = 0;
+  // Asks the loop to return; called on the main thread.
+  virtual void QuitLoop() = 0;
+  // Shows the exception's message to the user and returns when it is dismissed.
+  virtual void ShowException(const Exception& error) = 0;
+};
+
+// The backend in use; the build's own unless a test put another in place.
+Backend& CurrentBackend();
+// Replaces the backend; only before the application is initialised (tests).
+void SetBackend(std::unique_ptr<Backend> backend);
+// The build's own backend (Win32 or FLTK). Defined by exactly one backend file.
+std::unique_ptr<Backend> CreatePlatformBackend();
+
+}  // namespace framework

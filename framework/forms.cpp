@@ -1,0 +1,69 @@
+// Forms and the application object, over the current backend.
+#include "framework/forms.h"
+
+#include "platform/startup.h"
+
+TForm::TForm(TComponent* owner) : TComponent(owner) {}
+
+TForm::~TForm() = default;
+
+void TForm::SetVisible(bool visible) {
+  if (visible == mVisible) return;
+  mVisible = visible;
+  if (visible && !mWindow) mWindow = framework::CurrentBackend().CreateFormWindow(*this);
+  if (mWindow) mWindow->SetVisible(visible);
+  if (visible && OnShow) OnShow(this);
+}
+
+void TForm::Close() {
+  SetVisible(false);
+  Application->FormClosed(this);
+}
+
+TApplication::TApplication() : TComponent(nullptr) {}
+
+TApplication::~TApplication() = default;
+
+void TApplication::Initialize() {
+  platform::PrepareProcess();
+  framework::CurrentBackend().Initialize();
+}
+
+void TApplication::Run() {
+  if (mMainForm != nullptr) {
+    mRunning = true;
+    DeliverEvent([this] { mMainForm->SetVisible(true); });
+    if (mRunning) framework::CurrentBackend().RunLoop();
+    mRunning = false;
+  }
+  mForms.clear();
+  mMainForm = nullptr;
+  if (mPendingError) std::rethrow_exception(std::exchange(mPendingError, nullptr));
+}
+
+void TApplication::ShowException(const Exception& error) { framework::CurrentBackend().ShowException(error); }
+
+void TApplication::DeliverEvent(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (...) {
+    if (!mPendingError) mPendingError = std::current_exception();
+    if (mRunning) {
+      mRunning = false;
+      framework::CurrentBackend().QuitLoop();
+    }
+  }
+}
+
+void TApplication::FormClosed(TForm* form) {
+  if (form == mMainForm && mRunning) {
+    mRunning = false;
+    framework::CurrentBackend().QuitLoop();
+  }
+}
+
+namespace {
+TApplication gApplication;
+}  // namespace
+
+TApplication* Application = &gApplication;

@@ -1,0 +1,88 @@
+// Forms and the application object.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/backend.h"
+#include "framework/classes.h"
+#include "framework/exception.h"
+
+enum class TFormBorderStyle { bsSizeable, bsSingle };
+enum class TPosition { poDesigned, poDesktopCenter };
+
+// The properties a form's window is made from.
+struct FormProperties {
+  std::u16string Caption;
+  int ClientWidth = 0;
+  int ClientHeight = 0;
+  TFormBorderStyle BorderStyle = TFormBorderStyle::bsSizeable;
+  bool MinimizeBox = true;
+  bool MaximizeBox = true;
+  TPosition Position = TPosition::poDesigned;
+};
+
+class TForm : public TComponent {
+ public:
+  explicit TForm(TComponent* owner);
+  ~TForm() override;
+
+  FormProperties& Properties() { return mProperties; }
+  const FormProperties& Properties() const { return mProperties; }
+
+  bool Visible() const { return mVisible; }
+  // True shows the form (making its window on first use) and raises OnShow;
+  // false hides it.
+  void SetVisible(bool visible);
+  // Hides the form; closing the main form ends the message loop.
+  void Close();
+
+  TNotifyEvent OnShow;
+
+ private:
+  FormProperties mProperties;
+  std::unique_ptr<framework::FormWindow> mWindow;
+  bool mVisible = false;
+};
+
+class TApplication : public TComponent {
+ public:
+  TApplication();
+  ~TApplication() override;
+
+  // Readies the framework (on Windows with COM on this thread, single-threaded
+  // apartment) and the process.
+  void Initialize();
+  // Constructs a form owned by the application; the first becomes the main form.
+  template <class FormClass>
+  void CreateForm(FormClass*& reference) {
+    reference = new FormClass(this);
+    mForms.emplace_back(reference);
+    if (mMainForm == nullptr) mMainForm = reference;
+  }
+  // Shows the main form and runs the message loop until it closes; then
+  // destroys the forms. An exception that left an event handler meanwhile is
+  // rethrown here.
+  void Run();
+  void ShowException(const Exception& error);
+
+  // Runs an event handler for the message loop: an exception that leaves it
+  // ends the loop and is rethrown by Run.
+  void DeliverEvent(const std::function<void()>& handler);
+
+  // Called by a form that closes.
+  void FormClosed(TForm* form);
+
+  TForm* MainForm() const { return mMainForm; }
+  bool MainFormOnTaskBar = false;
+
+ private:
+  std::vector<std::unique_ptr<TForm>> mForms;
+  TForm* mMainForm = nullptr;
+  std::exception_ptr mPendingError;
+  bool mRunning = false;
+};
+
+extern TApplication* Application;

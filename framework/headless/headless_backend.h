@@ -1,0 +1,52 @@
+// A backend without windows, for tests: it records what the framework asks of
+// it and runs a message loop fed by posted tasks, in the order they arrive.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "framework/backend.h"
+#include "framework/forms.h"
+
+namespace framework {
+
+class HeadlessBackend final : public Backend {
+ public:
+  struct WindowRecord {
+    FormProperties Properties;
+    bool Visible = false;
+    int ShowCount = 0;
+  };
+
+  void Initialize() override;
+  std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) override;
+  void RunLoop() override;
+  void QuitLoop() override;
+  void ShowException(const Exception& error) override;
+
+  // Queues a task for the loop; safe from any thread.
+  void Post(std::function<void()> task);
+
+  // What was recorded; read on the main thread after Run.
+  int InitializeCount() const { return mInitializeCount; }
+  const std::vector<std::u16string>& ShownErrors() const { return mShownErrors; }
+  const std::vector<WindowRecord>& Windows() const { return mWindows; }
+
+ private:
+  class Window;
+
+  int mInitializeCount = 0;
+  std::vector<std::u16string> mShownErrors;
+  std::vector<WindowRecord> mWindows;
+
+  std::mutex mMutex;
+  std::condition_variable mWake;
+  std::deque<std::function<void()>> mTasks;
+  bool mQuit = false;
+};
+
+}  // namespace framework

@@ -1,0 +1,21 @@
+// Text and time helpers of the framework, under their familiar names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A signed 32-bit decimal number: no leading zeros, grouping or plus sign.
+std::u16string IntToStr(std::int32_t value);
+
+// The text without leading and trailing characters at or below U+0020.
+std::u16string Trim(std::u16string_view text);
+
+// The whole text upper-cased by the system's locale rules.
+std::u16string AnsiUpperCase(std::u16string_view text);
+
+// 1-based position of the first occurrence of sub in text, 0 when absent.
+std::size_t Pos(std::u16string_view sub, std::u16string_view text);
+
+// Blocks the calling thread.
+void Sleep(unsigned milliseconds);

@@ -1,0 +1,121 @@
+// The framework's backend on Windows: plain Win32 windows and message loop.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "framework/backend.h"
+#include "framework/forms.h"
+
+namespace framework {
+namespace {
+
+constexpr wchar_t kFormClass[] = L"TNorvikForm";
+
+// The application's title: the program's file name without its extension.
+std::wstring ApplicationTitle() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring name(path);
+  const std::size_t slash = name.find_last_of(L"\\/:");
+  if (slash != std::wstring::npos) name.erase(0, slash + 1);
+  const std::size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.erase(dot);
+  return name;
+}
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+class Win32Window final : public FormWindow {
+ public:
+  explicit Win32Window(TForm& form) : mForm(form) {
+    const FormProperties& p = form.Properties();
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    if (p.MinimizeBox) style |= WS_MINIMIZEBOX;
+    if (p.MaximizeBox) style |= WS_MAXIMIZEBOX;
+    if (p.BorderStyle == TFormBorderStyle::bsSizeable) style |= WS_THICKFRAME;
+    const DWORD exStyle = Application->MainFormOnTaskBar ? WS_EX_APPWINDOW : 0;
+    RECT frame = {0, 0, p.ClientWidth, p.ClientHeight};
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
+    if (p.Position == TPosition::poDesktopCenter) {
+      x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+      y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    }
+    mHandle = CreateWindowExW(exStyle, kFormClass, Wide(p.Caption), style, x, y, width, height, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), this);
+    if (mHandle == nullptr) throw Exception(u"The window could not be created.");
+  }
+
+  ~Win32Window() override {
+    if (mHandle != nullptr) {
+      SetWindowLongPtrW(mHandle, GWLP_USERDATA, 0);
+      DestroyWindow(mHandle);
+    }
+  }
+
+  void SetVisible(bool visible) override { ShowWindow(mHandle, visible ? SW_SHOW : SW_HIDE); }
+
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self != nullptr && message == WM_CLOSE) {
+      Application->DeliverEvent([self] { self->mForm.Close(); });
+      return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+
+ private:
+  TForm& mForm;
+  HWND mHandle = nullptr;
+};
+
+class Win32Backend final : public Backend {
+ public:
+  void Initialize() override {
+    CoInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &Win32Window::Procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kFormClass;
+    RegisterClassExW(&windowClass);
+  }
+
+  std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) override {
+    return std::make_unique<Win32Window>(form);
+  }
+
+  void RunLoop() override {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  void QuitLoop() override { PostQuitMessage(0); }
+
+  void ShowException(const Exception& error) override {
+    MessageBoxW(GetActiveWindow(), Wide(error.Message()), ApplicationTitle().c_str(),
+                MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> CreatePlatformBackend() { return std::make_unique<Win32Backend>(); }
+
+}  // namespace framework

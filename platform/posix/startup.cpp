@@ -1,0 +1,23 @@
+// Process preparation on Linux.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "platform/startup.h"
+
+namespace platform {
+
+void PrepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    // open returns the lowest free descriptor, which is this one.
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened > 2) close(opened);
+  }
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+}  // namespace platform
