@@ -33,6 +33,13 @@ class Backend {
   virtual void QuitLoop() = 0;
   // Shows the exception's message to the user and returns when it is dismissed.
   virtual void ShowException(const Exception& error) = 0;
+  // Makes the main thread call framework::CheckSynchronize soon, also while a
+  // modal message loop runs. Safe from any thread.
+  virtual void WakeMainThread() = 0;
+  // Calls tick on the main thread every interval until stopped; returns a
+  // nonzero id. Main thread only.
+  virtual int StartTimer(unsigned intervalMs, std::function<void()> tick) = 0;
+  virtual void StopTimer(int id) = 0;
 };
 
 // The backend in use; the build's own unless a test put another in place.

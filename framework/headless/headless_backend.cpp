@@ -1,6 +1,10 @@
 // The headless backend used by tests.
 #include "framework/headless/headless_backend.h"
 
+#include <algorithm>
+
+#include "framework/threads.h"
+
 namespace framework {
 
 class HeadlessBackend::Window final : public FormWindow {
@@ -29,17 +33,54 @@ void HeadlessBackend::RunLoop() {
     std::function<void()> task;
     {
       std::unique_lock<std::mutex> lock(mMutex);
-      mWake.wait(lock, [this] { return mQuit || !mTasks.empty(); });
+      const auto ready = [this] { return mQuit || !mTasks.empty(); };
+      if (mTimers.empty()) {
+        mWake.wait(lock, ready);
+      } else {
+        auto due = mTimers.begin()->second.Due;
+        for (const auto& [id, timer] : mTimers) due = std::min(due, timer.Due);
+        mWake.wait_until(lock, due, ready);
+      }
       if (mQuit) {
         mQuit = false;
         return;
       }
-      task = std::move(mTasks.front());
-      mTasks.pop_front();
+      if (!mTasks.empty()) {
+        task = std::move(mTasks.front());
+        mTasks.pop_front();
+      }
     }
-    Application->DeliverEvent(task);
+    if (task) {
+      Application->DeliverEvent(task);
+    } else {
+      FireDueTimer();
+    }
   }
 }
+
+void HeadlessBackend::FireDueTimer() {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto& [id, timer] : mTimers) {
+    if (timer.Due > now) continue;
+    timer.Due = now + timer.Interval;
+    const std::function<void()> tick = timer.Tick;  // the tick may stop this timer
+    tick();
+    return;
+  }
+}
+
+void HeadlessBackend::WakeMainThread() {
+  Post([] { CheckSynchronize(); });
+}
+
+int HeadlessBackend::StartTimer(unsigned intervalMs, std::function<void()> tick) {
+  const int id = mNextTimerId++;
+  const std::chrono::milliseconds interval(intervalMs);
+  mTimers[id] = Timer{interval, std::chrono::steady_clock::now() + interval, std::move(tick)};
+  return id;
+}
+
+void HeadlessBackend::StopTimer(int id) { mTimers.erase(id); }
 
 void HeadlessBackend::QuitLoop() {
   std::lock_guard<std::mutex> lock(mMutex);

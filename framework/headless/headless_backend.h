@@ -1,10 +1,13 @@
 // A backend without windows, for tests: it records what the framework asks of
-// it and runs a message loop fed by posted tasks, in the order they arrive.
+// it and runs a message loop fed by posted tasks, in the order they arrive,
+// and by timers on the real clock.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +30,9 @@ class HeadlessBackend final : public Backend {
   void RunLoop() override;
   void QuitLoop() override;
   void ShowException(const Exception& error) override;
+  void WakeMainThread() override;
+  int StartTimer(unsigned intervalMs, std::function<void()> tick) override;
+  void StopTimer(int id) override;
 
   // Queues a task for the loop; safe from any thread.
   void Post(std::function<void()> task);
@@ -38,6 +44,7 @@ class HeadlessBackend final : public Backend {
 
  private:
   class Window;
+  void FireDueTimer();
 
   int mInitializeCount = 0;
   std::vector<std::u16string> mShownErrors;
@@ -47,6 +54,14 @@ class HeadlessBackend final : public Backend {
   std::condition_variable mWake;
   std::deque<std::function<void()>> mTasks;
   bool mQuit = false;
+
+  struct Timer {
+    std::chrono::milliseconds Interval;
+    std::chrono::steady_clock::time_point Due;
+    std::function<void()> Tick;
+  };
+  std::map<int, Timer> mTimers;  // main thread only
+  int mNextTimerId = 1;
 };
 
 }  // namespace framework

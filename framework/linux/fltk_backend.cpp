@@ -7,10 +7,14 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "framework/backend.h"
 #include "framework/forms.h"
+#include "framework/threads.h"
 #include "platform/text.h"
 
 namespace framework {
@@ -101,6 +105,25 @@ class FltkBackend final : public Backend {
     Fl::awake();
   }
 
+  void WakeMainThread() override {
+    Fl::awake([](void*) { CheckSynchronize(); }, nullptr);
+  }
+
+  int StartTimer(unsigned intervalMs, std::function<void()> tick) override {
+    const int id = mNextTimerId++;
+    auto timer = std::make_unique<Timer>(Timer{intervalMs / 1000.0, std::move(tick)});
+    Fl::add_timeout(timer->Seconds, &FltkBackend::TimerTick, timer.get());
+    mTimers[id] = std::move(timer);
+    return id;
+  }
+
+  void StopTimer(int id) override {
+    const auto found = mTimers.find(id);
+    if (found == mTimers.end()) return;
+    Fl::remove_timeout(&FltkBackend::TimerTick, found->second.get());
+    mTimers.erase(found);
+  }
+
   void ShowException(const Exception& error) override {
     const std::string text = platform::WideToUtf8(error.Message());
     if (DisplayAvailable()) {
@@ -112,7 +135,21 @@ class FltkBackend final : public Backend {
   }
 
  private:
+  struct Timer {
+    double Seconds;
+    std::function<void()> Tick;
+  };
+
+  static void TimerTick(void* data) {
+    auto* timer = static_cast<Timer*>(data);
+    Fl::repeat_timeout(timer->Seconds, &FltkBackend::TimerTick, data);
+    const std::function<void()> tick = timer->Tick;  // the tick may stop and free this timer
+    tick();
+  }
+
   bool mQuit = false;
+  std::map<int, std::unique_ptr<Timer>> mTimers;
+  int mNextTimerId = 1;
 };
 
 }  // namespace

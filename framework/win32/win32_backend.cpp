@@ -3,15 +3,20 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <functional>
+#include <map>
 #include <string>
 
 #include "framework/backend.h"
 #include "framework/forms.h"
+#include "framework/threads.h"
 
 namespace framework {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"TNorvikForm";
+constexpr wchar_t kServiceClass[] = L"TNorvikService";
+constexpr UINT kWakeMessage = WM_APP + 1;
 
 // The application's title: the program's file name without its extension.
 std::wstring ApplicationTitle() {
@@ -79,6 +84,10 @@ class Win32Window final : public FormWindow {
 
 class Win32Backend final : public Backend {
  public:
+  ~Win32Backend() override {
+    if (mServiceWindow != nullptr) DestroyWindow(mServiceWindow);
+  }
+
   void Initialize() override {
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
@@ -92,6 +101,17 @@ class Win32Backend final : public Backend {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kFormClass;
     RegisterClassExW(&windowClass);
+
+    // A message-only window receives the wake-ups of other threads and the
+    // timers; posted messages reach it also while a modal loop runs.
+    WNDCLASSEXW serviceClass = {};
+    serviceClass.cbSize = sizeof serviceClass;
+    serviceClass.lpfnWndProc = &Win32Backend::ServiceProcedure;
+    serviceClass.hInstance = GetModuleHandleW(nullptr);
+    serviceClass.lpszClassName = kServiceClass;
+    RegisterClassExW(&serviceClass);
+    mServiceWindow = CreateWindowExW(0, kServiceClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                     GetModuleHandleW(nullptr), this);
   }
 
   std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) override {
@@ -108,10 +128,50 @@ class Win32Backend final : public Backend {
 
   void QuitLoop() override { PostQuitMessage(0); }
 
+  void WakeMainThread() override { PostMessageW(mServiceWindow, kWakeMessage, 0, 0); }
+
+  int StartTimer(unsigned intervalMs, std::function<void()> tick) override {
+    const int id = mNextTimerId++;
+    mTimers[id] = std::move(tick);
+    SetTimer(mServiceWindow, static_cast<UINT_PTR>(id), intervalMs, nullptr);
+    return id;
+  }
+
+  void StopTimer(int id) override {
+    KillTimer(mServiceWindow, static_cast<UINT_PTR>(id));
+    mTimers.erase(id);
+  }
+
   void ShowException(const Exception& error) override {
     MessageBoxW(GetActiveWindow(), Wide(error.Message()), ApplicationTitle().c_str(),
                 MB_OK | MB_ICONSTOP | MB_TASKMODAL);
   }
+
+ private:
+  static LRESULT CALLBACK ServiceProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Win32Backend*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self != nullptr && message == kWakeMessage) {
+      CheckSynchronize();
+      return 0;
+    }
+    if (self != nullptr && message == WM_TIMER) {
+      const auto found = self->mTimers.find(static_cast<int>(wParam));
+      if (found != self->mTimers.end()) {
+        const std::function<void()> tick = found->second;  // the tick may stop this timer
+        tick();
+      }
+      return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+
+  HWND mServiceWindow = nullptr;
+  std::map<int, std::function<void()>> mTimers;
+  int mNextTimerId = 1;
 };
 
 }  // namespace

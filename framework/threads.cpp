@@ -1,0 +1,137 @@
+// Worker threads and the Synchronize queue served by the main thread.
+#include "framework/threads.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+
+#include "framework/backend.h"
+#include "framework/forms.h"
+
+namespace framework {
+namespace {
+
+const std::thread::id gMainThread = std::this_thread::get_id();  // static init runs on the main thread
+
+// One call waiting for the main thread; lives on the caller's stack until done.
+struct SyncRequest {
+  const std::function<void()>* Method = nullptr;
+  std::exception_ptr Error;
+  bool Done = false;
+};
+
+// The queue of calls waiting for the main thread. Never destroyed: a thread
+// that frees itself may still touch it while the process exits.
+struct SyncState {
+  std::mutex Mutex;
+  std::condition_variable Done;  // a request was served, or a thread finished
+  std::deque<SyncRequest*> Queue;
+};
+
+SyncState& Sync() {
+  static SyncState* const state = new SyncState();
+  return *state;
+}
+
+}  // namespace
+
+bool IsMainThread() { return std::this_thread::get_id() == gMainThread; }
+
+void CheckSynchronize() {
+  for (;;) {
+    SyncRequest* request = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(Sync().Mutex);
+      if (Sync().Queue.empty()) return;
+      request = Sync().Queue.front();
+      Sync().Queue.pop_front();
+    }
+    std::exception_ptr error;
+    try {
+      (*request->Method)();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(Sync().Mutex);
+    request->Error = error;
+    request->Done = true;
+    Sync().Done.notify_all();
+  }
+}
+
+}  // namespace framework
+
+TThread::TThread(bool createSuspended) : mCreateSuspended(createSuspended) {}
+
+TThread::~TThread() {
+  if (mThread.joinable() && mThread.get_id() == std::this_thread::get_id()) {
+    mThread.detach();  // a FreeOnTerminate thread ending itself
+    return;
+  }
+  if (mThread.joinable()) {
+    Terminate();
+    WaitFor();
+  }
+}
+
+void TThread::AfterConstruction() {
+  if (!mCreateSuspended) Start();
+}
+
+void TThread::Start() {
+  std::lock_guard<std::mutex> lock(mStartMutex);
+  if (mThread.joinable() || mFinished.load()) return;
+  mThread = std::thread([this] { Main(); });
+}
+
+void TThread::WaitFor() {
+  if (!mThread.joinable() || mThread.get_id() == std::this_thread::get_id()) return;
+  if (framework::IsMainThread()) {
+    // The thread may be waiting for the main thread; serve it until it ends.
+    while (!mFinished.load(std::memory_order_acquire)) {
+      framework::CheckSynchronize();
+      std::unique_lock<std::mutex> lock(framework::Sync().Mutex);
+      framework::Sync().Done.wait_for(lock, std::chrono::milliseconds(5));
+    }
+  }
+  mThread.join();
+}
+
+void TThread::Synchronize(const std::function<void()>& method) {
+  if (framework::IsMainThread()) {
+    method();
+    return;
+  }
+  framework::SyncRequest request;
+  request.Method = &method;
+  {
+    std::lock_guard<std::mutex> lock(framework::Sync().Mutex);
+    framework::Sync().Queue.push_back(&request);
+  }
+  framework::CurrentBackend().WakeMainThread();
+  std::unique_lock<std::mutex> lock(framework::Sync().Mutex);
+  framework::Sync().Done.wait(lock, [&request] { return request.Done; });
+  if (request.Error) std::rethrow_exception(request.Error);
+}
+
+void TThread::Main() {
+  try {
+    Execute();
+  } catch (...) {
+    // Swallowed: the termination notice below still arrives.
+  }
+  if (OnTerminate) {
+    // An exception in the handler goes to the entry point's guard, like any
+    // other event handler's.
+    Synchronize([this] { Application->DeliverEvent([this] { OnTerminate(this); }); });
+  }
+  const bool freeSelf = FreeOnTerminate;
+  mFinished.store(true, std::memory_order_release);
+  {
+    // Wake a main thread waiting in WaitFor.
+    std::lock_guard<std::mutex> lock(framework::Sync().Mutex);
+    framework::Sync().Done.notify_all();
+  }
+  if (freeSelf) delete this;
+}
