@@ -1,0 +1,34 @@
+// The link activation rule and the platform's opener behind it.
+#include "controls/link_activation.h"
+
+#include <algorithm>
+
+#include "platform/shell.h"
+
+namespace controls {
+
+bool IsOpenableTarget(std::u16string_view target) {
+  const bool hasScheme =
+      target.find(u"://") != std::u16string_view::npos || target.find(u"mailto:") != std::u16string_view::npos;
+  if (!hasScheme || target.front() == u'-') return false;
+  return std::none_of(target.begin(), target.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
+}
+
+bool ActivateLink(std::u16string_view target, LinkOpener& opener) {
+  if (!IsOpenableTarget(target)) return false;
+  return opener.Open(target);
+}
+
+namespace {
+class PlatformLinkOpener final : public LinkOpener {
+ public:
+  bool Open(std::u16string_view target) override { return platform::OpenWithDefaultHandler(target); }
+};
+}  // namespace
+
+LinkOpener& SystemLinkOpener() {
+  static PlatformLinkOpener opener;
+  return opener;
+}
+
+}  // namespace controls

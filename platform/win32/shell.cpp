@@ -1,0 +1,18 @@
+// Opening a target with its default handler on Windows: ShellExecuteW "open".
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "platform/shell.h"
+
+namespace platform {
+
+bool OpenWithDefaultHandler(std::u16string_view target) {
+  const std::wstring wide(target.begin(), target.end());
+  const HINSTANCE result = ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  // Values above 32 mean success; the handle is no real handle and needs no closing.
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace platform
