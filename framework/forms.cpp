@@ -1,6 +1,7 @@
 // Forms and the application object, over the current backend.
 #include "framework/forms.h"
 
+#include "platform/com.h"
 #include "platform/startup.h"
 
 TForm::TForm(TComponent* owner) : TComponent(owner) {}
@@ -26,6 +27,7 @@ TApplication::~TApplication() = default;
 
 void TApplication::Initialize() {
   platform::PrepareProcess();
+  platform::ComInitialize();  // the main thread is a single-threaded apartment
   framework::CurrentBackend().Initialize();
 }
 

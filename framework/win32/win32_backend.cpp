@@ -1,7 +1,6 @@
 // The framework's backend on Windows: plain Win32 windows and message loop.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 
 #include <functional>
 #include <map>
@@ -89,7 +88,6 @@ class Win32Backend final : public Backend {
   }
 
   void Initialize() override {
-    CoInitialize(nullptr);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     WNDCLASSEXW windowClass = {};
