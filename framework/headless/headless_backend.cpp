@@ -70,6 +70,7 @@ void HeadlessBackend::FireDueTimer() {
 }
 
 void HeadlessBackend::WakeMainThread() {
+  ++mWakeCount;
   Post([] { CheckSynchronize(); });
 }
 

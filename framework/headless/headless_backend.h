@@ -3,6 +3,7 @@
 // and by timers on the real clock.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -39,6 +40,8 @@ class HeadlessBackend final : public Backend {
 
   // What was recorded; read on the main thread after Run.
   int InitializeCount() const { return mInitializeCount; }
+  // How often another thread asked the main thread to serve Synchronize calls.
+  int WakeCount() const { return mWakeCount.load(); }
   const std::vector<std::u16string>& ShownErrors() const { return mShownErrors; }
   const std::vector<WindowRecord>& Windows() const { return mWindows; }
 
@@ -47,6 +50,7 @@ class HeadlessBackend final : public Backend {
   void FireDueTimer();
 
   int mInitializeCount = 0;
+  std::atomic<int> mWakeCount{0};
   std::vector<std::u16string> mShownErrors;
   std::vector<WindowRecord> mWindows;
 

@@ -8,43 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "framework/headless/headless_backend.h"
 #include "framework/sysutils.h"
 #include "framework/threads.h"
 #include "framework/timers.h"
+#include "tests/support/headless_app.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A form whose first show starts the scenario; the scenario closes it.
-class ScenarioForm : public TForm {
- public:
-  explicit ScenarioForm(TComponent* owner) : TForm(owner) {
-    OnShow = [this](TObject*) {
-      if (!mStarted) {
-        mStarted = true;
-        scenario(*this);
-      }
-    };
-  }
-  static inline std::function<void(ScenarioForm&)> scenario;
-
- private:
-  bool mStarted = false;
-};
-
-framework::HeadlessBackend* RunScenario(std::function<void(ScenarioForm&)> scenario) {
-  auto backend = std::make_unique<framework::HeadlessBackend>();
-  framework::HeadlessBackend* raw = backend.get();
-  framework::SetBackend(std::move(backend));
-  ScenarioForm::scenario = std::move(scenario);
-  ScenarioForm* form = nullptr;
-  Application->Initialize();
-  Application->CreateForm(form);
-  Application->Run();
-  return raw;
-}
 
 // Records where and in which order things happen.
 struct Journal {

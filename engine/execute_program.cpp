@@ -1,0 +1,118 @@
+// The worker: the steps of a run, the copy request and install method 0.
+#include "engine/execute_program.h"
+
+#include "diag/debug_console.h"
+#include "engine/comma_text.h"
+#include "framework/paths.h"
+#include "framework/sysutils.h"
+
+namespace {
+
+constexpr std::uint32_t kWaitStepMs = 200;
+constexpr std::u16string_view kCopyRequest = u"COPYFILE";
+
+bool IsCopyRequest(const std::u16string& fileName) {
+  return AnsiUpperCase(ExtractFileName(fileName)) == AnsiUpperCase(kCopyRequest);
+}
+
+}  // namespace
+
+ExecuteProgram::ExecuteProgram(bool createSuspended, const ExeParameter& exeParam,
+                               InstallMethodParam* methodParam, std::int32_t installMethod)
+    : TThread(createSuspended), mPlatform(engine::CurrentEnginePlatform()) {
+  FreeOnTerminate = true;
+  mExeParam = exeParam;
+  mInstallMethod = installMethod;
+  mMethodParam = methodParam;
+}
+
+ExecuteProgram::~ExecuteProgram() = default;
+
+void ExecuteProgram::Execute() {
+  const std::int64_t startTime = mPlatform.Now();
+
+  if (IsCopyRequest(mExeParam.FileName)) {
+    mResult = RunCopyFile(mExeParam.Parameters);
+    Synchronize([this] { HandBackResult(); });
+    return;
+  }
+
+  mPlatform.ComInitializeEx(platform::kCoinitApartmentThreaded | platform::kCoinitDisableOle1Dde);
+  Trace(u"Install Method = " + IntToStr(mInstallMethod));
+  switch (mInstallMethod) {
+    case INSTALLMETHOD::WaitLaunchedExe:
+      WaitLaunchedExe(startTime);
+      break;
+    default:
+      break;  // nothing is launched and nothing is handed back
+  }
+  mPlatform.ComUninitialize();
+}
+
+void ExecuteProgram::HandBackResult() {
+  if (mExeParam.ResultFlag != nullptr) *mExeParam.ResultFlag = mResult;
+}
+
+bool ExecuteProgram::TimedOut(std::int64_t startTime, std::int32_t timeoutSeconds) {
+  const double elapsed = static_cast<double>(mPlatform.Now() - startTime);
+  return static_cast<double>(timeoutSeconds) < elapsed;
+}
+
+bool ExecuteProgram::RunCopyFile(const std::u16string& parameters) {
+  const std::vector<std::u16string> items = engine::SplitCommaText(parameters);
+  if (items.size() < 2) return false;
+  // The copy engine is not part of this build yet: nothing is copied, and a
+  // copy request reports failure rather than a success that did not happen.
+  return false;
+}
+
+void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {
+  platform::ProcessServices& processes = mPlatform.Processes();
+  platform::LaunchRecord record;
+  record.File = mExeParam.FileName;
+  record.Parameters = mExeParam.Parameters;
+  record.Directory = ExtractFilePath(mExeParam.FileName);
+  record.ShowCommand = mExeParam.ShowCommand;
+  platform::Handle process = nullptr;
+  mResult = processes.Launch(record, &process);
+  Synchronize([this] { HandBackResult(); });
+
+  if (!mExeParam.WaitForExit || process == nullptr) {
+    processes.CloseHandle(process);
+    return;
+  }
+
+  const platform::ProcessId id = processes.ProcessIdOf(process);
+  platform::Handle opened = nullptr;
+  while (mResult) {
+    if (TerminationRequested() || TimeoutReached(startTime)) break;
+    opened = processes.OpenProcessById(id);
+    if (opened == nullptr) {
+      Trace(u"Break by OpenProcess Fail");
+      break;
+    }
+    if (!mMethodParam->IgnoreProcessEnd && processes.Wait(process, kWaitStepMs) == platform::kWaitObject0) {
+      Trace(u"Break by handle closed");
+      break;
+    }
+    processes.CloseHandle(opened);
+    opened = nullptr;
+  }
+  processes.CloseHandle(process);
+  if (opened != nullptr) processes.CloseHandle(opened);
+}
+
+bool ExecuteProgram::TerminationRequested() {
+  if (!Terminated()) return false;
+  Trace(u"Break by user terminate");
+  mExeParam.RemoveStaged = false;
+  return true;
+}
+
+bool ExecuteProgram::TimeoutReached(std::int64_t startTime) {
+  if (mMethodParam->UseTimeout != 1 || !TimedOut(startTime, mMethodParam->TimeoutSeconds)) return false;
+  Trace(u"Break by time out");
+  return true;
+}
+
+void ExecuteProgram::Trace(const std::u16string& line) { GetDebugConsole()->WriteLine(line); }

@@ -1,0 +1,45 @@
+// The worker thread that carries out one execution request: launch, hand the
+// result back, wait in the chosen way, finish.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/engine_platform.h"
+#include "engine/request.h"
+#include "framework/threads.h"
+
+class ExecuteProgram : public TThread {
+ public:
+  // Runs on the creating thread. The request is copied; the wait settings are
+  // kept by pointer and must outlive the worker. The worker frees itself once
+  // Execute has returned and the termination notice has been delivered.
+  ExecuteProgram(bool createSuspended, const ExeParameter& exeParam, InstallMethodParam* methodParam,
+                 std::int32_t installMethod);
+  ~ExecuteProgram() override;
+
+  // Run on the creating thread through Synchronize: stores mResult where
+  // ResultFlag points, if anywhere.
+  void HandBackResult();
+  // True when the time-out is strictly less than the whole seconds elapsed
+  // since the start time.
+  bool TimedOut(std::int64_t startTime, std::int32_t timeoutSeconds);
+
+ protected:
+  void Execute() override;
+
+ private:
+  bool RunCopyFile(const std::u16string& parameters);
+  void WaitLaunchedExe(std::int64_t startTime);
+  // The checks every waiting loop shares; true when the loop must stop.
+  bool TerminationRequested();
+  bool TimeoutReached(std::int64_t startTime);
+  void Trace(const std::u16string& line);
+
+  engine::EnginePlatform& mPlatform;
+
+  ExeParameter mExeParam;
+  std::int32_t mInstallMethod = 0;
+  InstallMethodParam* mMethodParam = nullptr;
+  bool mResult = false;
+};

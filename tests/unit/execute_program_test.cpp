@@ -1,0 +1,243 @@
+// The worker driven by scripted process services: every path of install
+// method 0, the copy request, other method numbers and the hand-back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "diag/debug_console.h"
+#include "diag/debug_console_testing.h"
+#include "engine/execute_program.h"
+#include "framework/sysutils.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_processes.h"
+#include "tests/support/headless_app.h"
+
+namespace {
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  WorkerTest() {
+    mParam.FileName = kFolder + u"Norvik_TB_Installer.exe";
+    mParam.Parameters = u"/r:NVKM";
+    mParam.StageSource = u"0";
+    mParam.WaitForExit = true;
+    mParam.ShowCommand = 1;
+    mParam.ResultFlag = &mFlag;
+    mProcesses.WatchedFlag = &mFlag;
+  }
+
+  // Runs one request to its end; returns the trace lines.
+  std::vector<std::string> Run(std::int32_t installMethod) {
+    DebugConsoleInstance(true);
+    mBackend = RunScenario([this, installMethod](ScenarioForm& form) {
+      mWorker = new ExecuteProgram(true, mParam, &mMethod, installMethod);
+      mWorker->OnTerminate = [this, &form](TObject*) {
+        mNoticeOnMain = framework::IsMainThread();
+        form.Close();
+      };
+      mWorker->Start();
+    });
+    std::vector<std::string> lines;
+    for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
+    return lines;
+  }
+
+  // Synchronize calls made by the worker, beside its termination notice.
+  int HandBacks() const { return mBackend->WakeCount() - 1; }
+
+#ifdef _WIN32
+  const std::u16string kFolder = u"C:\\Setup\\";
+#else
+  const std::u16string kFolder = u"/opt/setup/";
+#endif
+
+  FakeConsole mConsole;
+  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
+  FakeProcesses mProcesses;
+  FakeEnginePlatform mPlatform{mProcesses};
+  engine::ScopedEnginePlatformForTesting mPlatformScope{mPlatform};
+  ExeParameter mParam;
+  InstallMethodParam mMethod;
+  bool mFlag = false;
+  ExecuteProgram* mWorker = nullptr;
+  framework::HeadlessBackend* mBackend = nullptr;
+  bool mNoticeOnMain = false;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(WorkerTest, DialogRequestEndsWhenTheInstallerEnds) {
+  mProcesses.WaitsBeforeEnd = 3;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"}));
+  const FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(record.Launched.File, mParam.FileName);
+  EXPECT_EQ(record.Launched.Parameters, u"/r:NVKM");
+  EXPECT_EQ(record.Launched.Directory, kFolder) << "the program's folder is the working folder";
+  EXPECT_EQ(record.Launched.ShowCommand, 1);
+  EXPECT_EQ(record.Calls, (Lines{"Launch", "ProcessIdOf", "Open 4242", "Wait 200", "Close", "Open 4242", "Wait 200",
+                                 "Close", "Open 4242", "Wait 200", "Close", "Open 4242", "Wait 200", "Close", "Close"}));
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+  EXPECT_TRUE(mFlag);
+  EXPECT_EQ(record.FlagAtWait.front(), true) << "handed back before any waiting";
+  EXPECT_EQ(HandBacks(), 1);
+  EXPECT_TRUE(mNoticeOnMain);
+  EXPECT_EQ(mPlatform.ComInits(), 1);
+  EXPECT_EQ(mPlatform.ComFlags(), 0x6u);
+  EXPECT_EQ(mPlatform.ComUninits(), 1);
+}
+
+TEST_F(WorkerTest, FailedOpenEndsTheWait) {
+  mProcesses.OpensBeforeFailure = 2;
+  mProcesses.WaitsBeforeEnd = -1;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by OpenProcess Fail"}));
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+  EXPECT_TRUE(mFlag);
+}
+
+TEST_F(WorkerTest, TerminationRequestEndsTheWaitAndKeepsTheStagedFolder) {
+  mParam.RemoveStaged = true;
+  mProcesses.WaitsBeforeEnd = -1;
+  mProcesses.OnWait = [this](int count) {
+    if (count == 5) mWorker->Terminate();
+  };
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
+  const FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(std::count(record.Calls.begin(), record.Calls.end(), "Wait 200"), 5);
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+}
+
+TEST_F(WorkerTest, TimeOutCountsWholeSecondsFromTheStartIncludingTimeBeforeTheLaunch) {
+  struct Case {
+    const char* name;
+    std::int32_t useTimeout;
+    std::int32_t seconds;
+    std::int64_t beforeLaunch;  // seconds that pass between the start and the launch
+    long expectedWaits;         // each wait takes one second
+    const char* last;
+  };
+  const Case cases[] = {
+      // Passes see 0, 1, ... 5 seconds and wait; the pass at 6 seconds ends it.
+      {"5 s", 1, 5, 0, 6, "Break by time out"},
+      {"5 s, 2 s before the launch", 1, 5, 2, 4, "Break by time out"},
+      {"zero: once a second has passed", 1, 0, 0, 1, "Break by time out"},
+      {"negative: at once", 1, -1, 0, 0, "Break by time out"},
+      {"UseTimeout 2 means none", 2, 1, 0, 13, "Break by handle closed"},
+      {"UseTimeout 0 means none", 0, 1, 0, 13, "Break by handle closed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeConsole console;
+    diag_testing::ScopedConsoleServices consoleScope(console);
+    DebugConsoleInstance(true);
+    FakeProcesses processes;
+    FakeEnginePlatform clock(processes);
+    engine::ScopedEnginePlatformForTesting platformScope(clock);
+    processes.WaitsBeforeEnd = 12;
+    processes.OnLaunch = [&clock, &c] { clock.Advance(c.beforeLaunch); };
+    processes.OnWait = [&clock](int) { clock.Advance(1); };
+    InstallMethodParam method;
+    method.UseTimeout = c.useTimeout;
+    method.TimeoutSeconds = c.seconds;
+    RunScenario([&](ScenarioForm& form) {
+      auto* worker = new ExecuteProgram(true, mParam, &method, 0);
+      worker->OnTerminate = [&form](TObject*) { form.Close(); };
+      worker->Start();
+    });
+    const std::vector<std::string> writes = console.Writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back(), std::string(c.last) + "\n");
+    const FakeProcesses::Record record = processes.Snapshot();
+    EXPECT_EQ(std::count(record.Calls.begin(), record.Calls.end(), "Wait 200"), c.expectedWaits);
+    EXPECT_TRUE(processes.EveryHandleClosedOnce());
+  }
+}
+
+TEST_F(WorkerTest, NoWaitWhenAskedNotToOrWithoutAHandle) {
+  mParam.WaitForExit = false;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0"}));
+  FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(record.Calls, (Lines{"Launch", "Close"})) << "launched, handle closed at once";
+  EXPECT_TRUE(mFlag);
+  EXPECT_EQ(HandBacks(), 1);
+}
+
+TEST_F(WorkerTest, LaunchWithoutAProcessHandleWaitsForNothing) {
+  mProcesses.LaunchGivesHandle = false;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0"}));
+  EXPECT_EQ(mProcesses.Snapshot().Calls, (Lines{"Launch"}));
+  EXPECT_TRUE(mFlag);
+}
+
+TEST_F(WorkerTest, FailedLaunchHandsBackFalseAndRunsNoLoop) {
+  mFlag = true;
+  mProcesses.LaunchSucceeds = false;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0"}));
+  EXPECT_EQ(mProcesses.Snapshot().Calls, (Lines{"Launch"}));
+  EXPECT_FALSE(mFlag);
+  EXPECT_EQ(HandBacks(), 1);
+}
+
+TEST_F(WorkerTest, IgnoreProcessEndWaitsOnlyForTermination) {
+  mMethod.IgnoreProcessEnd = true;
+  mProcesses.WaitsBeforeEnd = 0;  // the process has ended, but nobody asks
+  mProcesses.OnOpen = [this](int count) {
+    if (count == 1000) mWorker->Terminate();
+  };
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
+  const FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(std::count(record.Calls.begin(), record.Calls.end(), "Wait 200"), 0);
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+}
+
+TEST_F(WorkerTest, OtherMethodNumbersLaunchNothingAndHandNothingBack) {
+  mFlag = true;
+  EXPECT_EQ(Run(3), (Lines{"Install Method = 3"}));
+  EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+  EXPECT_TRUE(mFlag) << "ResultFlag untouched";
+  EXPECT_EQ(HandBacks(), 0);
+  EXPECT_EQ(mPlatform.ComInits(), 1);
+  EXPECT_EQ(mPlatform.ComUninits(), 1);
+}
+
+TEST_F(WorkerTest, NullResultFlagIsNotWritten) {
+  mParam.ResultFlag = nullptr;
+  mProcesses.WaitsBeforeEnd = 0;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"}));
+  EXPECT_EQ(HandBacks(), 1);
+}
+
+TEST_F(WorkerTest, CopyRequestIsRecognisedInAnyCaseAndTracesNothing) {
+  const std::u16string names[] = {u"COPYFILE", u"copyfile", u"CopyFile"};
+  for (const std::u16string& name : names) {
+    mFlag = true;
+    mParam.FileName = kFolder + name;
+    mParam.Parameters = u"/r:NVKM";  // fewer than two items: the copy fails
+    EXPECT_TRUE(Run(0).empty());
+    EXPECT_FALSE(mFlag);
+    EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+    EXPECT_EQ(HandBacks(), 1);
+    EXPECT_EQ(mPlatform.ComInits(), 0) << "no COM for a copy request";
+  }
+  mParam.FileName = kFolder + u"COPYFILE.EXE";
+  mProcesses.WaitsBeforeEnd = 0;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"})) << "not a copy request";
+}
+
+TEST(TimedOut, StrictlyLessThanTheWholeSecondsElapsed) {
+  FakeProcesses processes;
+  FakeEnginePlatform clock(processes);
+  engine::ScopedEnginePlatformForTesting scope(clock);
+  InstallMethodParam method;
+  ExecuteProgram worker(true, ExeParameter{}, &method, 0);
+  const std::int64_t start = clock.Now();
+  EXPECT_TRUE(worker.TimedOut(start, -1));
+  EXPECT_FALSE(worker.TimedOut(start, 0));
+  clock.Advance(1);
+  EXPECT_TRUE(worker.TimedOut(start, 0));
+  EXPECT_FALSE(worker.TimedOut(start, 1));
+  clock.Advance(5);
+  EXPECT_FALSE(worker.TimedOut(start, 6));
+  EXPECT_TRUE(worker.TimedOut(start, 5));
+}
+
+}  // namespace
