@@ -97,8 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(layout.Lines.empty() || top == layout.Height);
   Require(WithoutSpaces(laidOut) == WithoutSpaces(text.PlainText()));
 
-  for (int y = -1; y <= layout.Height; y += 5) {
-    for (int x = -1; x <= layout.Width; x += 7) {
+  // A grid of at most 18 x 18 probes over the text and a little around it.
+  const int stepY = layout.Height / 16 + 1;
+  const int stepX = layout.Width / 16 + 1;
+  for (int y = -1; y <= layout.Height; y += stepY) {
+    for (int x = -1; x <= layout.Width; x += stepX) {
       const int link = controls::LinkAt(layout, x, y);
       Require(link >= -1 && link < static_cast<int>(text.LinkTargets.size()));
     }
