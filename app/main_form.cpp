@@ -2,6 +2,8 @@
 #include "app/main_form.h"
 
 #include "diag/debug_console.h"
+#include "engine/execute_program.h"
+#include "framework/paths.h"
 #include "framework/sysutils.h"
 #include "platform/command_line.h"
 #include "platform/text.h"
@@ -12,6 +14,8 @@ namespace {
 constexpr std::u16string_view kDefaultInstaller = u"Norvik_TB_Installer.exe";
 constexpr std::u16string_view kFileSwitch = u"/FILE:";
 constexpr std::u16string_view kDebugSwitch = u"/DEBUG";
+constexpr std::u16string_view kInstallerArguments = u"/r:NVKM";
+constexpr unsigned kPauseMs = 100;
 }  // namespace
 
 TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
@@ -19,7 +23,9 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
   ReadCommandLine();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  DestroyComponents();  // their handlers refer to this form
+}
 
 void TMainForm::ApplyLayout() {
   FormProperties& form = Properties();
@@ -31,6 +37,22 @@ void TMainForm::ApplyLayout() {
   form.MaximizeBox = false;
   form.Position = TPosition::poDesktopCenter;
   OnShow = [this](TObject* sender) { FormShow(sender); };
+
+  InstallBtn = new TButton(this);
+  InstallBtn->Name = u"InstallBtn";
+  InstallBtn->Left = 349;
+  InstallBtn->Top = 361;
+  InstallBtn->Width = 75;
+  InstallBtn->Height = 25;
+  InstallBtn->TabOrder = 1;
+  InstallBtn->Caption = u"Install";
+  InstallBtn->Default = false;
+  InstallBtn->OnClick = [this](TObject* sender) { InstallBtnClick(sender); };
+
+  CloseTimer = new TTimer(this);
+  CloseTimer->SetInterval(100);
+  CloseTimer->OnTimer = [this](TObject* sender) { CloseTimerTimer(sender); };
+  CloseTimer->SetEnabled(false);
 }
 
 void TMainForm::ReadCommandLine() {
@@ -46,6 +68,38 @@ void TMainForm::ReadCommandLine() {
   }
 
   if (Pos(kDebugSwitch, line) != 0) DebugConsoleInstance(true);
+}
+
+void TMainForm::InstallBtnClick(TObject* /*sender*/) {
+  mMethodParam.SpareNumber = 0;
+  mMethodParam.IgnoreProcessEnd = false;
+  mMethodParam.UseTimeout = 0;
+
+  mExeParam.FileName =
+      ExpandFileName(IncludeTrailingPathDelimiter(ExtractFilePath(Application->ExeName())) + mInstallerFile);
+  mExeParam.Parameters = kInstallerArguments;
+  mExeParam.StageSource = IntToStr(0);
+  mExeParam.RemoveStaged = false;
+  mExeParam.WaitForExit = true;
+  mExeParam.BootOptionFile.clear();
+  mExeParam.ShowCommand = 1;
+  mExeParam.ResultFlag = &mRunResult;
+
+  mWorker = new ExecuteProgram(true, mExeParam, &mMethodParam, INSTALLMETHOD::WaitLaunchedExe);
+  mWorker->OnTerminate = [this](TObject* sender) { WorkerTerminate(sender); };
+  Sleep(kPauseMs);
+  mWorker->Start();
+  SetVisible(false);
+}
+
+void TMainForm::WorkerTerminate(TObject* /*sender*/) {
+  Sleep(kPauseMs);
+  CloseTimer->SetEnabled(true);
+}
+
+void TMainForm::CloseTimerTimer(TObject* /*sender*/) {
+  mCloseOnShow = true;
+  SetVisible(true);
 }
 
 void TMainForm::FormShow(TObject* /*sender*/) {

@@ -1,21 +1,39 @@
-// The main form: the "Setup" dialog and the settings read from the command line.
+// The main form: the "Setup" dialog, the settings read from the command line
+// and the install run.
 #pragma once
 
 #include <string>
 
+#include "engine/request.h"
+#include "framework/controls.h"
 #include "framework/forms.h"
+#include "framework/timers.h"
+
+class ExecuteProgram;
 
 class TMainForm : public TForm {
  public:
   explicit TMainForm(TComponent* owner);
   ~TMainForm() override;
 
-  // Published handler, connected by the layout.
+  // Controls made by the layout (owned by the form).
+  TButton* InstallBtn = nullptr;
+  TTimer* CloseTimer = nullptr;
+
+  // Published handlers, connected by the layout.
+  void InstallBtnClick(TObject* sender);
+  void CloseTimerTimer(TObject* sender);
   void FormShow(TObject* sender);
+  // The worker's termination notice, connected in code.
+  void WorkerTerminate(TObject* sender);
 
   // Members in their declared order.
-  std::u16string mInstallerFile;  // the installer to run, normally without folder
-  bool mCloseOnShow = false;      // the form is shown again only to close
+  std::u16string mInstallerFile;      // the installer to run, normally without folder
+  bool mRunResult = false;            // the worker's hand-back; never read
+  ExecuteProgram* mWorker = nullptr;  // stale once the worker has ended
+  bool mCloseOnShow = false;          // the form is shown again only to close
+  ExeParameter mExeParam;
+  InstallMethodParam mMethodParam;
 
  private:
   void ApplyLayout();

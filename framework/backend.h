@@ -8,6 +8,7 @@
 #include <string>
 
 class Exception;
+class TButton;
 class TForm;
 
 namespace framework {
@@ -18,6 +19,10 @@ class FormWindow {
  public:
   virtual ~FormWindow() = default;
   virtual void SetVisible(bool visible) = 0;
+  // Make the counterpart of a control; called once per control, in the order
+  // the controls were made, before the window is first shown. The control
+  // outlives the window.
+  virtual void AddButton(TButton& button) = 0;
 };
 
 class Backend {

@@ -1,17 +1,30 @@
 // Forms and the application object, over the current backend.
 #include "framework/forms.h"
 
+#include "framework/controls.h"
+#include "framework/paths.h"
+
 #include "platform/com.h"
 #include "platform/startup.h"
 
 TForm::TForm(TComponent* owner) : TComponent(owner) {}
 
-TForm::~TForm() = default;
+TForm::~TForm() {
+  mWindow.reset();  // the window refers to the controls: it goes first
+  DestroyComponents();
+}
+
+void TButton::AttachTo(framework::FormWindow& window) { window.AddButton(*this); }
 
 void TForm::SetVisible(bool visible) {
   if (visible == mVisible) return;
   mVisible = visible;
-  if (visible && !mWindow) mWindow = framework::CurrentBackend().CreateFormWindow(*this);
+  if (visible && !mWindow) {
+    mWindow = framework::CurrentBackend().CreateFormWindow(*this);
+    for (TComponent* component : Components()) {
+      if (auto* control = dynamic_cast<TControl*>(component)) control->AttachTo(*mWindow);
+    }
+  }
   if (mWindow) mWindow->SetVisible(visible);
   if (visible && OnShow) OnShow(this);
 }
@@ -24,6 +37,8 @@ void TForm::Close() {
 TApplication::TApplication() : TComponent(nullptr) {}
 
 TApplication::~TApplication() = default;
+
+std::u16string TApplication::ExeName() const { return ::ExeName(); }
 
 void TApplication::Initialize() {
   platform::PrepareProcess();
@@ -38,8 +53,8 @@ void TApplication::Run() {
     if (mRunning) framework::CurrentBackend().RunLoop();
     mRunning = false;
   }
-  mForms.clear();
   mMainForm = nullptr;
+  DestroyComponents();
   if (mPendingError) std::rethrow_exception(std::exchange(mPendingError, nullptr));
 }
 

@@ -59,7 +59,6 @@ class TApplication : public TComponent {
   template <class FormClass>
   void CreateForm(FormClass*& reference) {
     reference = new FormClass(this);
-    mForms.emplace_back(reference);
     if (mMainForm == nullptr) mMainForm = reference;
   }
   // Shows the main form and runs the message loop until it closes; then
@@ -67,6 +66,8 @@ class TApplication : public TComponent {
   // rethrown here.
   void Run();
   void ShowException(const Exception& error);
+  // The full path of the running program's file.
+  std::u16string ExeName() const;
 
   // Runs an event handler for the message loop: an exception that leaves it
   // ends the loop and is rethrown by Run.
@@ -79,7 +80,6 @@ class TApplication : public TComponent {
   bool MainFormOnTaskBar = false;
 
  private:
-  std::vector<std::unique_ptr<TForm>> mForms;
   TForm* mMainForm = nullptr;
   std::exception_ptr mPendingError;
   bool mRunning = false;

@@ -15,6 +15,7 @@ class HeadlessBackend::Window final : public FormWindow {
     record.Visible = visible;
     if (visible) ++record.ShowCount;
   }
+  void AddButton(TButton& button) override { mOwner.mWindows[mIndex].Buttons.push_back(&button); }
 
  private:
   HeadlessBackend& mOwner;
@@ -24,7 +25,9 @@ class HeadlessBackend::Window final : public FormWindow {
 void HeadlessBackend::Initialize() { ++mInitializeCount; }
 
 std::unique_ptr<FormWindow> HeadlessBackend::CreateFormWindow(TForm& form) {
-  mWindows.push_back(WindowRecord{form.Properties(), false, 0});
+  WindowRecord record;
+  record.Properties = form.Properties();
+  mWindows.push_back(record);
   return std::make_unique<Window>(*this, mWindows.size() - 1);
 }
 

@@ -24,6 +24,7 @@ class HeadlessBackend final : public Backend {
     FormProperties Properties;
     bool Visible = false;
     int ShowCount = 0;
+    std::vector<TButton*> Buttons;  // in the order they were added
   };
 
   void Initialize() override;

@@ -1,5 +1,6 @@
 // The framework's backend on Linux: FLTK windows and message loop.
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/fl_ask.H>
 #include <FL/x.H>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "framework/backend.h"
+#include "framework/controls.h"
 #include "framework/forms.h"
 #include "framework/threads.h"
 #include "platform/text.h"
@@ -61,6 +63,20 @@ class FltkWindow final : public FormWindow {
       mWindow.position(x + (w - p.ClientWidth) / 2, y + (h - p.ClientHeight) / 2);
     }
     mWindow.callback(&FltkWindow::CloseBox, this);
+  }
+
+  void AddButton(TButton& button) override {
+    mWindow.begin();
+    auto* widget = new Fl_Button(button.FormLeft(), button.FormTop(), button.Width, button.Height);
+    mWindow.end();
+    widget->copy_label(platform::WideToUtf8(button.Caption).c_str());
+    widget->labelsize(11);
+    widget->callback(
+        [](Fl_Widget*, void* data) {
+          auto* target = static_cast<TButton*>(data);
+          Application->DeliverEvent([target] { target->Click(); });
+        },
+        &button);
   }
 
   void SetVisible(bool visible) override {

@@ -4,9 +4,12 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "framework/backend.h"
+#include "framework/controls.h"
 #include "framework/forms.h"
 #include "framework/threads.h"
 
@@ -31,6 +34,14 @@ std::wstring ApplicationTitle() {
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
+// The top-level windows of forms, for keyboard navigation in the message loop.
+std::set<HWND>& FormHandles() {
+  static std::set<HWND> handles;
+  return handles;
+}
+
+constexpr int kFirstControlId = 100;
+
 class Win32Window final : public FormWindow {
  public:
   explicit Win32Window(TForm& form) : mForm(form) {
@@ -52,13 +63,31 @@ class Win32Window final : public FormWindow {
     mHandle = CreateWindowExW(exStyle, kFormClass, Wide(p.Caption), style, x, y, width, height, nullptr,
                               nullptr, GetModuleHandleW(nullptr), this);
     if (mHandle == nullptr) throw Exception(u"The window could not be created.");
+    FormHandles().insert(mHandle);
+    // The form's font: Tahoma, 11 pixels high (8 points at 96 dots per inch).
+    mFont = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
   }
 
   ~Win32Window() override {
     if (mHandle != nullptr) {
+      FormHandles().erase(mHandle);
       SetWindowLongPtrW(mHandle, GWLP_USERDATA, 0);
       DestroyWindow(mHandle);
     }
+    if (mFont != nullptr) DeleteObject(mFont);
+  }
+
+  void AddButton(TButton& button) override {
+    const int id = kFirstControlId + static_cast<int>(mButtons.size());
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (button.Default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    HWND handle = CreateWindowExW(0, L"BUTTON", Wide(button.Caption), style, button.FormLeft(), button.FormTop(),
+                                  button.Width, button.Height, mHandle,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
+                                  nullptr);
+    if (handle == nullptr) throw Exception(u"The button could not be created.");
+    SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(mFont), FALSE);
+    mButtons.push_back(&button);
   }
 
   void SetVisible(bool visible) override { ShowWindow(mHandle, visible ? SW_SHOW : SW_HIDE); }
@@ -73,12 +102,22 @@ class Win32Window final : public FormWindow {
       Application->DeliverEvent([self] { self->mForm.Close(); });
       return 0;
     }
+    if (self != nullptr && message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+      const int index = static_cast<int>(LOWORD(wParam)) - kFirstControlId;
+      if (index >= 0 && index < static_cast<int>(self->mButtons.size())) {
+        TButton* button = self->mButtons[static_cast<std::size_t>(index)];
+        Application->DeliverEvent([button] { button->Click(); });
+      }
+      return 0;
+    }
     return DefWindowProcW(hwnd, message, wParam, lParam);
   }
 
  private:
   TForm& mForm;
   HWND mHandle = nullptr;
+  HFONT mFont = nullptr;
+  std::vector<TButton*> mButtons;  // by control id
 };
 
 class Win32Backend final : public Backend {
@@ -119,6 +158,9 @@ class Win32Backend final : public Backend {
   void RunLoop() override {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      // Tab, Space and the arrow keys move through and press a form's controls.
+      HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+      if (root != nullptr && FormHandles().count(root) != 0 && IsDialogMessageW(root, &message)) continue;
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }

@@ -195,8 +195,8 @@ TEST(Timers, FirstTickOneIntervalLaterOnTheMainThreadAndDisableStops) {
   std::unique_ptr<TTimer> timer;
   std::unique_ptr<TTimer> done;
   RunScenario([&](ScenarioForm& form) {
-    timer = std::make_unique<TTimer>(&form);
-    done = std::make_unique<TTimer>(&form);
+    timer = std::make_unique<TTimer>(nullptr);
+    done = std::make_unique<TTimer>(nullptr);
     const auto enabledAt = Clock::now();
     timer->SetInterval(100);
     timer->OnTimer = [&, enabledAt](TObject* sender) {

@@ -1,0 +1,137 @@
+// The dialog's install run from "Install" to the end of the program, on the
+// headless framework with scripted process services.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/main_form.h"
+#include "diag/debug_console.h"
+#include "diag/debug_console_testing.h"
+#include "framework/headless/headless_backend.h"
+#include "framework/paths.h"
+#include "platform/command_line.h"
+#include "platform/text.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_processes.h"
+
+namespace {
+
+class InstallRunTest : public ::testing::Test {
+ protected:
+  // Starts the program with the given arguments, presses "Install" (unless
+  // told to close the dialog instead) and runs until the program ends.
+  void RunProgram(const std::string& arguments, bool pressInstall = true) {
+    platform::ScopedCommandLineForTesting line("ToolbarSetup " + arguments);
+    auto backend = std::make_unique<framework::HeadlessBackend>();
+    mBackend = backend.get();
+    framework::SetBackend(std::move(backend));
+    Application->Initialize();
+    Application->CreateForm(MainForm);
+    TMainForm* form = MainForm;
+    mBackend->Post([this, form, pressInstall] {
+      mVisibleBefore = form->Visible();
+      if (!pressInstall) {
+        form->Close();
+        return;
+      }
+      form->InstallBtn->Click();
+      mVisibleAfterClick = form->Visible();
+      mCheckedAfterClick = true;
+    });
+    Application->Run();
+  }
+
+  std::vector<std::string> Trace() {
+    std::vector<std::string> lines;
+    for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
+    return lines;
+  }
+
+  std::u16string ProgramFolder() { return ExtractFilePath(Application->ExeName()); }
+
+  FakeConsole mConsole;
+  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
+  FakeProcesses mProcesses;
+  FakeEnginePlatform mPlatform{mProcesses};
+  engine::ScopedEnginePlatformForTesting mPlatformScope{mPlatform};
+  framework::HeadlessBackend* mBackend = nullptr;
+  bool mVisibleBefore = false;
+  bool mVisibleAfterClick = true;
+  bool mCheckedAfterClick = false;
+};
+
+TEST_F(InstallRunTest, InstallLaunchesTheInstallerBesideTheProgramWaitsAndCloses) {
+  mProcesses.WaitsBeforeEnd = 2;
+  RunProgram("/DEBUG");
+  const FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(platform::WideToUtf8(record.Launched.File),
+            platform::WideToUtf8(ProgramFolder() + u"Norvik_TB_Installer.exe"));
+  EXPECT_EQ(record.Launched.Parameters, u"/r:NVKM");
+  EXPECT_EQ(record.Launched.Directory, ProgramFolder());
+  EXPECT_EQ(record.Launched.ShowCommand, 1);
+  EXPECT_TRUE(mVisibleBefore);
+  ASSERT_TRUE(mCheckedAfterClick);
+  EXPECT_FALSE(mVisibleAfterClick) << "the dialog hides while the installer runs";
+  ASSERT_EQ(mBackend->Windows().size(), 1u);
+  EXPECT_EQ(mBackend->Windows()[0].ShowCount, 2) << "shown at start, and again only to close";
+  EXPECT_FALSE(mBackend->Windows()[0].Visible);
+  EXPECT_EQ(Trace(), (std::vector<std::string>{"Install Method = 0", "Break by handle closed"}));
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+  EXPECT_TRUE(mBackend->ShownErrors().empty());
+}
+
+TEST_F(InstallRunTest, FailedLaunchClosesTheDialogAllTheSame) {
+  mProcesses.LaunchSucceeds = false;
+  RunProgram("/debug /file:missing.exe");
+  EXPECT_EQ(platform::WideToUtf8(mProcesses.Snapshot().Launched.File),
+            platform::WideToUtf8(ProgramFolder() + u"MISSING.EXE"));
+  EXPECT_EQ(Trace(), (std::vector<std::string>{"Install Method = 0"}));
+  EXPECT_EQ(mBackend->Windows()[0].ShowCount, 2);
+}
+
+TEST_F(InstallRunTest, FileValuesResolveAgainstTheProgramFolder) {
+  struct Case {
+    std::string arguments;
+    std::u16string expected;  // after the program's folder, as the full path shows it
+  };
+#ifdef _WIN32
+  const Case cases[] = {{"/FILE:", u""}, {"/FILE:sub\\tool.exe", u"SUB\\TOOL.EXE"}};
+#else
+  const Case cases[] = {{"/FILE:", u""}, {"/FILE:sub\\tool.exe", u"SUB/TOOL.EXE"}};
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    FakeProcesses processes;
+    FakeEnginePlatform platform(processes);
+    engine::ScopedEnginePlatformForTesting scope(platform);
+    processes.WaitsBeforeEnd = 0;
+    RunProgram(c.arguments);
+    EXPECT_EQ(platform::WideToUtf8(processes.Snapshot().Launched.File),
+              platform::WideToUtf8(ProgramFolder() + c.expected));
+  }
+  // A parent-folder step leaves the program's folder.
+  FakeProcesses processes;
+  FakeEnginePlatform platform(processes);
+  engine::ScopedEnginePlatformForTesting scope(platform);
+  processes.WaitsBeforeEnd = 0;
+  RunProgram("/FILE:..\\up.exe");
+  const std::u16string launched = processes.Snapshot().Launched.File;
+  EXPECT_EQ(launched, ExpandFileName(ProgramFolder() + u"..\\UP.EXE"));
+  EXPECT_EQ(launched.find(u".."), std::u16string::npos) << platform::WideToUtf8(launched);
+}
+
+TEST_F(InstallRunTest, CopyRequestCopiesNothingTracesNothingAndCloses) {
+  RunProgram("/DEBUG /FILE:COPYFILE");
+  EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+  EXPECT_TRUE(Trace().empty());
+  EXPECT_EQ(mBackend->Windows()[0].ShowCount, 2);
+}
+
+TEST_F(InstallRunTest, ClosingBeforeInstallLaunchesNothing) {
+  RunProgram("/DEBUG", false);
+  EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+  EXPECT_TRUE(Trace().empty());
+  EXPECT_EQ(mBackend->Windows()[0].ShowCount, 1);
+}
+
+}  // namespace
