@@ -47,6 +47,8 @@ TEST(TahomaLayout, TermsLineWrapsIntoExactlyTwoLines) {
 
   const std::vector<std::u16string> lines = LineTexts(layout);
   ASSERT_EQ(lines.size(), 2u);
+  RecordProperty("first_line", platform::WideToUtf8(lines[0]));
+  RecordProperty("first_line_width", layout.Lines[0].Width);
   for (const controls::LayoutLine& line : layout.Lines) EXPECT_LE(line.Width, kTermsLabelWidth);
   EXPECT_LE(layout.Width, kTermsLabelWidth);
   EXPECT_EQ(layout.Height, 26);
