@@ -1,0 +1,186 @@
+// The real process services of this build, driven with the stand-in installer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/process.h"
+#include "platform/text.h"
+#include "tests/platform/argument_cases.h"
+#include "tests/platform/standin.h"
+
+namespace {
+
+using platform::Handle;
+using standin::StandInRun;
+
+class ProcessServicesTest : public ::testing::Test {
+ protected:
+  platform::ProcessServices& mProcesses = platform::SystemProcesses();
+  standin::TempFolder mFolder;
+  std::filesystem::path mLog = mFolder.Path() / "runs.log";
+  standin::ScopedEnvironment mLogVariable{"NVK_STANDIN_LOG", standin::Utf8(mLog)};
+
+  platform::LaunchRecord Record(const std::u16string& parameters = u"/r:NVKM") {
+    platform::LaunchRecord record;
+    record.File = standin::InstallerPath();
+    record.Parameters = parameters;
+    record.Directory = standin::OwnFolder();
+    return record;
+  }
+
+  // Launches, waits for the end and closes the handle; the run it recorded.
+  StandInRun RunToEnd(const platform::LaunchRecord& record) {
+    Handle process = nullptr;
+    EXPECT_TRUE(mProcesses.Launch(record, &process));
+    EXPECT_NE(process, nullptr);
+    const platform::ProcessId id = mProcesses.ProcessIdOf(process);
+    EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, process));
+    mProcesses.CloseHandle(process);
+    for (const StandInRun& run : standin::ReadRuns(mLog)) {
+      if (run.Pid == id) return run;
+    }
+    ADD_FAILURE() << "no record of process " << id;
+    return {};
+  }
+};
+
+TEST_F(ProcessServicesTest, LaunchPassesArgumentsAndWorkingFolder) {
+  const std::filesystem::path work = mFolder.Path() / "work folder";
+  std::filesystem::create_directories(work);
+  platform::LaunchRecord record = Record();
+  record.Directory = standin::Wide(work);
+  const StandInRun run = RunToEnd(record);
+  EXPECT_EQ(run.Args, std::vector<std::string>{"/r:NVKM"});
+  EXPECT_TRUE(std::filesystem::equivalent(run.Cwd, work)) << run.Cwd;
+  EXPECT_TRUE(std::filesystem::equivalent(run.Exe, std::filesystem::path(standin::InstallerPath()))) << run.Exe;
+}
+
+TEST_F(ProcessServicesTest, ArgumentsArriveAsWindowsSplitsThem) {
+  for (const ArgumentCase& c : ArgumentCases()) {
+    std::vector<std::string> expected;
+    // The launch hands the text over in the ANSI code page.
+    for (const std::u16string& argument : c.Arguments) {
+      expected.push_back(platform::WideToUtf8(platform::AnsiToWide(platform::WideToAnsi(argument))));
+    }
+    EXPECT_EQ(RunToEnd(Record(c.Parameters)).Args, expected) << platform::WideToUtf8(c.Parameters);
+  }
+}
+
+TEST_F(ProcessServicesTest, WaitTellsRunningFromEnded) {
+  const std::filesystem::path go = mFolder.Path() / "go";
+  standin::ScopedEnvironment waitFile("NVK_STANDIN_WAIT_FILE", standin::Utf8(go));
+  Handle process = nullptr;
+  ASSERT_TRUE(mProcesses.Launch(Record(), &process));
+  ASSERT_NE(process, nullptr);
+  // It cannot end before the file exists.
+  EXPECT_EQ(mProcesses.Wait(process, 200), platform::kWaitTimeout);
+  EXPECT_EQ(mProcesses.Wait(process, 0), platform::kWaitTimeout);
+  standin::Release(go);
+  EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, process));
+  // An ended process stays ended.
+  EXPECT_EQ(mProcesses.Wait(process, 200), platform::kWaitObject0);
+  mProcesses.CloseHandle(process);
+}
+
+TEST_F(ProcessServicesTest, NullHandleIsNeverEndedAndReturnsAtOnce) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(mProcesses.Wait(nullptr, 60000), platform::kWaitObject0);
+  // A wait that slept its full minute would be far beyond this bound.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(mProcesses.ProcessIdOf(nullptr), 0u);
+}
+
+TEST_F(ProcessServicesTest, EndIsSeenWhateverTheExitCode) {
+  for (const char* code : {"0", "1", "3", "255"}) {
+    standin::ScopedEnvironment exitCode("NVK_STANDIN_EXIT_CODE", code);
+    EXPECT_EQ(RunToEnd(Record()).Args.size(), 1u) << code;
+  }
+}
+
+TEST_F(ProcessServicesTest, OpenProcessByIdFollowsTheProcessLife) {
+  const std::filesystem::path go = mFolder.Path() / "go";
+  standin::ScopedEnvironment waitFile("NVK_STANDIN_WAIT_FILE", standin::Utf8(go));
+  Handle launched = nullptr;
+  ASSERT_TRUE(mProcesses.Launch(Record(), &launched));
+  const platform::ProcessId id = mProcesses.ProcessIdOf(launched);
+  ASSERT_NE(id, 0u);
+
+  // Running: it opens, and the opened handle waits like the launched one.
+  Handle opened = mProcesses.OpenProcessById(id);
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(mProcesses.ProcessIdOf(opened), id);
+  EXPECT_EQ(mProcesses.Wait(opened, 200), platform::kWaitTimeout);
+  mProcesses.CloseHandle(opened);
+
+  // Ended while its launch handle is held: still opens, already ended.
+  standin::Release(go);
+  ASSERT_TRUE(standin::WaitUntilEnded(mProcesses, launched));
+  opened = mProcesses.OpenProcessById(id);
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(mProcesses.Wait(opened, 200), platform::kWaitObject0);
+  mProcesses.CloseHandle(opened);
+
+  // Ended and let go: it can no longer be opened (Wine may still hand out an
+  // ended handle for a short while).
+  mProcesses.CloseHandle(launched);
+  bool gone = false;
+  for (int attempt = 0; attempt < 300 && !gone; ++attempt) {
+    opened = mProcesses.OpenProcessById(id);
+    gone = opened == nullptr;
+    if (!gone) {
+      EXPECT_EQ(mProcesses.Wait(opened, 0), platform::kWaitObject0);
+      mProcesses.CloseHandle(opened);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  EXPECT_TRUE(gone);
+}
+
+TEST_F(ProcessServicesTest, OpenProcessByUnknownIdFails) {
+  for (platform::ProcessId id : {0u, 0x7FFFFFF0u, 0xFFFFFFF0u}) {
+    EXPECT_EQ(mProcesses.OpenProcessById(id), nullptr) << id;
+    EXPECT_NE(mProcesses.LastError(), 0u) << id;
+  }
+}
+
+TEST_F(ProcessServicesTest, ProcessListFindsTheRunningStandIn) {
+  const std::filesystem::path go = mFolder.Path() / "go";
+  standin::ScopedEnvironment waitFile("NVK_STANDIN_WAIT_FILE", standin::Utf8(go));
+  Handle launched = nullptr;
+  ASSERT_TRUE(mProcesses.Launch(Record(), &launched));
+  const platform::ProcessId id = mProcesses.ProcessIdOf(launched);
+
+  Handle snapshot = mProcesses.SnapshotProcesses();
+  ASSERT_NE(snapshot, nullptr);
+  std::u16string name;
+  int count = 0;
+  platform::ProcessEntry entry;
+  for (bool more = mProcesses.FirstProcess(snapshot, entry); more; more = mProcesses.NextProcess(snapshot, entry)) {
+    ++count;
+    if (entry.Id == id) name = entry.ExeFile;
+  }
+  mProcesses.CloseHandle(snapshot);
+  EXPECT_EQ(name, u"Norvik_TB_Installer.exe");
+  EXPECT_GT(count, 1);
+
+  standin::Release(go);
+  EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, launched));
+  mProcesses.CloseHandle(launched);
+}
+
+TEST_F(ProcessServicesTest, DebugPrivilegeStepsSucceed) {
+  Handle token = nullptr;
+  ASSERT_TRUE(mProcesses.OpenOwnProcessToken(&token));
+  EXPECT_NE(token, nullptr);
+  platform::PrivilegeId privilege = 0;
+  EXPECT_TRUE(mProcesses.LookupDebugPrivilege(&privilege));
+  EXPECT_NE(privilege, 0u);
+  mProcesses.EnablePrivilege(token, privilege);
+  mProcesses.CloseHandle(token);
+  // Enabling again is harmless.
+  ASSERT_TRUE(mProcesses.OpenOwnProcessToken(&token));
+  mProcesses.EnablePrivilege(token, privilege);
+  mProcesses.CloseHandle(token);
+}
+
+}  // namespace
