@@ -1,0 +1,60 @@
+// Starts a Windows program with an exact command line, waits for it and exits
+// with its exit code. Wine re-quotes the arguments on its own command line, so
+// the line to pass comes from the environment instead:
+//   NVK_LAUNCH_CMDLINE  the child's whole command line, program path included (required)
+//   NVK_LAUNCH_PROGRAM  the program file to run, when it is not the line's first word
+//   NVK_LAUNCH_DIR      the child's working folder
+// Exit code 254 with a message on standard error when the child cannot be started.
+#include <windows.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kLaunchFailed = 254;
+
+std::optional<std::wstring> Environment(const wchar_t* name) {
+  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::wstring value(size, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+  if (length == 0 || length >= size) return std::nullopt;
+  value.resize(length);
+  return value;
+}
+
+const wchar_t* OrNull(const std::optional<std::wstring>& text) { return text ? text->c_str() : nullptr; }
+
+}  // namespace
+
+int main() {
+  const std::optional<std::wstring> line = Environment(L"NVK_LAUNCH_CMDLINE");
+  if (!line) {
+    std::fprintf(stderr, "launch: NVK_LAUNCH_CMDLINE is not set\n");
+    return kLaunchFailed;
+  }
+  const std::optional<std::wstring> program = Environment(L"NVK_LAUNCH_PROGRAM");
+  const std::optional<std::wstring> folder = Environment(L"NVK_LAUNCH_DIR");
+
+  // CreateProcessW may write into the command line, so it gets its own buffer.
+  std::vector<wchar_t> buffer(line->begin(), line->end());
+  buffer.push_back(L'\0');
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(OrNull(program), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, OrNull(folder),
+                      &startup, &process)) {
+    std::fprintf(stderr, "launch: CreateProcessW failed with error %lu\n", GetLastError());
+    return kLaunchFailed;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(exitCode);
+}
