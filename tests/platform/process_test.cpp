@@ -168,6 +168,37 @@ TEST_F(ProcessServicesTest, ProcessListFindsTheRunningStandIn) {
   mProcesses.CloseHandle(launched);
 }
 
+TEST_F(ProcessServicesTest, StandInStartsChildrenAndEndsFirst) {
+  const std::filesystem::path go = mFolder.Path() / "go";
+  standin::ScopedEnvironment children("NVK_STANDIN_CHILDREN", "2");
+  standin::ScopedEnvironment program("NVK_STANDIN_CHILD_PROGRAM", platform::WideToUtf8(standin::ToolPath()));
+  standin::ScopedEnvironment childWait("NVK_STANDIN_CHILD_DELAY_MS", "50");
+  // The children start only once the parent is released, and outlive it.
+  standin::ScopedEnvironment waitFile("NVK_STANDIN_WAIT_FILE", standin::Utf8(go));
+  Handle launched = nullptr;
+  ASSERT_TRUE(mProcesses.Launch(Record(), &launched));
+  const platform::ProcessId id = mProcesses.ProcessIdOf(launched);
+  standin::Release(go);
+  EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, launched));
+  mProcesses.CloseHandle(launched);
+
+  std::vector<StandInRun> runs;
+  for (int pass = 0; pass < 600 && runs.size() < 3; ++pass) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    runs = standin::ReadRuns(mLog);
+  }
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[0].Pid, id);
+  for (const StandInRun& child : {runs[1], runs[2]}) {
+    EXPECT_EQ(child.Starter, std::to_string(id));
+#ifdef _WIN32
+    EXPECT_EQ(child.Parent, id) << "Windows keeps the creator's id";
+#endif
+    EXPECT_EQ(std::filesystem::path(child.Exe).filename(), "tool.exe");
+    EXPECT_TRUE(child.Args.empty());
+  }
+}
+
 TEST_F(ProcessServicesTest, DebugPrivilegeStepsSucceed) {
   Handle token = nullptr;
   ASSERT_TRUE(mProcesses.OpenOwnProcessToken(&token));

@@ -93,6 +93,7 @@ class TempFolder {
 struct StandInRun {
   std::uint32_t Pid = 0;
   std::uint32_t Parent = 0;
+  std::string Starter;  // the id of the stand-in that started this one
   std::string Exe;
   std::string Cwd;
   std::vector<std::string> Args;
@@ -129,6 +130,7 @@ inline std::vector<StandInRun> ReadRuns(const std::filesystem::path& log) {
       run.Pid = static_cast<std::uint32_t>(std::stoul(value));
     }
     if (key == "parent") run.Parent = static_cast<std::uint32_t>(std::stoul(value));
+    if (key == "starter") run.Starter = value;
     if (key == "exe") run.Exe = value;
     if (key == "cwd") run.Cwd = value;
     if (key == "arg") run.Args.push_back(value);

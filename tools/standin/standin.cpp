@@ -10,10 +10,12 @@
 //                                 exit at once without waiting for them;
 //   NVK_STANDIN_SLEEP_MS=ms       otherwise sleep that long before exiting;
 //   NVK_STANDIN_EXIT_CODE=code    the exit code (0).
-// Record format, one field per line, each record ending with "end": "run PID",
-// "parent PID", "exe PATH", "cwd PATH", "arg TEXT" per argument, and on Linux
-// "fd N" per open descriptor, "sigblk HEX" and "sigign HEX". Texts are UTF-8
-// with control characters and "%" written as %XX.
+// Record format, one field per line, each record ending with "end":
+// "run PID", "parent PID" (as the system reports it; on Linux an orphan's is
+// 1), "starter PID" (the stand-in that started this one, or empty),
+// "exe PATH", "cwd PATH", "arg TEXT" per argument, on Windows "cmdline TEXT",
+// and on Linux "fd N" per open descriptor, "sigblk HEX" and "sigign HEX".
+// Texts are UTF-8 with control characters and "%" written as %XX.
 #ifdef _WIN32
 #include <windows.h>
 // After windows.h:
@@ -114,6 +116,7 @@ std::string Record() {
   std::string record;
   AddField(record, "run", std::to_string(GetCurrentProcessId()));
   AddField(record, "parent", std::to_string(ParentId()));
+  AddField(record, "starter", EnvironmentText("NVK_STANDIN_STARTER"));
   AddField(record, "exe", Utf8(OwnPath()));
   std::wstring folder(32768, L'\0');
   folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
@@ -139,6 +142,8 @@ void Append(const std::string& path, const std::string& record) {
 }
 
 std::string DefaultLogPath() { return Utf8(OwnPath()) + ".log"; }
+
+std::string OwnId() { return std::to_string(GetCurrentProcessId()); }
 
 void SleepMs(long milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds)); }
 
@@ -192,6 +197,7 @@ std::string Record(int argc, char** argv) {
   std::string record;
   AddField(record, "run", std::to_string(getpid()));
   AddField(record, "parent", std::to_string(getppid()));
+  AddField(record, "starter", EnvironmentText("NVK_STANDIN_STARTER"));
   AddField(record, "exe", OwnPath());
   std::string folder(4096, '\0');
   AddField(record, "cwd", getcwd(folder.data(), folder.size()) != nullptr ? folder.c_str() : "?");
@@ -221,6 +227,8 @@ void Append(const std::string& path, const std::string& record) {
 }
 
 std::string DefaultLogPath() { return OwnPath() + ".log"; }
+
+std::string OwnId() { return std::to_string(getpid()); }
 
 void SleepMs(long milliseconds) {
   timespec delay{static_cast<time_t>(milliseconds / 1000), (milliseconds % 1000) * 1000000L};
@@ -277,6 +285,7 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     SetEnvironment("NVK_STANDIN_CHILDREN", "");
     SetEnvironment("NVK_STANDIN_EXIT_CODE", "");
     SetEnvironment("NVK_STANDIN_WAIT_FILE", "");
+    SetEnvironment("NVK_STANDIN_STARTER", OwnId());
     for (long i = 0; i < children; ++i) StartChild(program);
     return exitCode;
   }
