@@ -113,7 +113,9 @@ class FltkBackend final : public Backend {
 
   void RunLoop() override {
     mQuit = false;
-    while (!mQuit) Fl::wait();
+    // Fl::wait() without a time returns at once while no window is shown
+    // (the dialog hides while the installer runs): always wait with a limit.
+    while (!mQuit) Fl::wait(1e20);
   }
 
   void QuitLoop() override {
