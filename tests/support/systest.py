@@ -12,6 +12,7 @@ done with it or its time is up.
 import os
 import re
 import shlex
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -38,7 +39,7 @@ def scratch_dir(name):
     """A fresh, empty folder for one test under the run folder."""
     folder = RUN_DIR / "system" / name
     if folder.exists():
-        subprocess.run(["rm", "-rf", str(folder)], check=True)
+        shutil.rmtree(folder)
     folder.mkdir(parents=True)
     return folder
 
@@ -198,6 +199,26 @@ def launch_env(command_line, program_file=None, folder=None, **extra):
 def run_windows(command_line, timeout=PROCESS_TIMEOUT, **extra):
     """Runs a Windows program with exactly this command line under Wine."""
     return run(launch_argv(), launch_env(command_line, **extra), timeout=timeout)
+
+
+@contextmanager
+def started_windows(command_line, terminal=False, **launch):
+    """Starts a Windows program with exactly this command line through the
+    launcher (on a pseudo-terminal if asked) for the duration of a with-block.
+    The yielded Process also carries windows_pid, the program's Windows
+    process id, for telling its windows from any others."""
+    pid_file = Path(tempfile.mkstemp(prefix="launch-", suffix=".pid", dir=RUN_DIR)[1])
+    env = launch_env(command_line, NVK_LAUNCH_PID_FILE=windows_path(pid_file), **launch)
+    argv = on_terminal(launch_argv()) if terminal else launch_argv()
+    try:
+        with started(argv, env) as process:
+            text = poll(lambda: pid_file.read_text().strip() or not process.running(), PROCESS_TIMEOUT)
+            if not isinstance(text, str):
+                raise RuntimeError(f"the launcher started nothing: {process.wait()}")
+            process.windows_pid = int(text)
+            yield process
+    finally:
+        pid_file.unlink(missing_ok=True)
 
 
 def on_terminal(argv):

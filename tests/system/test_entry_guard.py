@@ -52,10 +52,11 @@ class WindowsGuard(unittest.TestCase):
         probe = systest.program(PROBE)
         for kind, message in CASES:
             with self.subTest(kind=kind):
-                env = systest.launch_env('"' + systest.windows_path(probe) + '"', NVK_PROBE_THROW=kind)
-                with systest.started(systest.launch_argv(), env) as process:
+                line = '"' + systest.windows_path(probe) + '"'
+                with systest.started_windows(line, NVK_PROBE_THROW=kind) as process:
                     # The box's title is the program's name, as the framework's application title.
-                    box = systest.wintool("message-box", PROBE, int(systest.WINDOW_TIMEOUT * 1000))
+                    box = systest.wintool("message-box", PROBE, int(systest.WINDOW_TIMEOUT * 1000),
+                                          process.windows_pid)
                     self.assertEqual(box.returncode, 0, box)
                     self.assertEqual(box.stdout, "text:" + message + "\n")
                     result = process.wait()

@@ -59,8 +59,8 @@ class WindowsSetupWindow(unittest.TestCase):
 
     def test_fixed_size_window_that_closes_with_exit_code_zero(self):
         line = '"' + systest.windows_path(systest.program("ToolbarSetup")) + '" /DEBUG'
-        with systest.started(systest.on_terminal(systest.launch_argv()), systest.launch_env(line)) as process:
-            facts = systest.wintool("window", "Setup", int(systest.WINDOW_TIMEOUT * 1000))
+        with systest.started_windows(line, terminal=True) as process:
+            facts = systest.wintool("window", "Setup", int(systest.WINDOW_TIMEOUT * 1000), process.windows_pid)
             self.assertEqual(facts.returncode, 0, facts)
             found = re.fullmatch(r"style=0x([0-9a-f]{8}) exstyle=0x([0-9a-f]{8}) client=(\d+)x(\d+)\n", facts.stdout)
             self.assertIsNotNone(found, facts.stdout)
@@ -72,7 +72,7 @@ class WindowsSetupWindow(unittest.TestCase):
             self.assertTrue(style & WS_SYSMENU, hex(style))
 
             self.assertTrue(process.running())
-            self.assertEqual(systest.wintool("close", "Setup").returncode, 0)
+            self.assertEqual(systest.wintool("close", "Setup", process.windows_pid).returncode, 0)
             result = process.wait()
         self.assertEqual(result.returncode, 0, result)
         # With the console on, nothing is traced before an install run starts.

@@ -4,6 +4,7 @@
 //   NVK_LAUNCH_CMDLINE  the child's whole command line, program path included (required)
 //   NVK_LAUNCH_PROGRAM  the program file to run, when it is not the line's first word
 //   NVK_LAUNCH_DIR      the child's working folder
+//   NVK_LAUNCH_PID_FILE a file to receive the child's process id, in decimal
 // Exit code 254 with a message on standard error when the child cannot be started.
 #include <windows.h>
 
@@ -27,6 +28,19 @@ std::optional<std::wstring> Environment(const wchar_t* name) {
 }
 
 const wchar_t* OrNull(const std::optional<std::wstring>& text) { return text ? text->c_str() : nullptr; }
+
+// Written whole before the file is closed; a reader waits for a non-empty file.
+void WriteProcessId(const std::wstring& file, DWORD id) {
+  HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "launch: cannot write the process id file, error %lu\n", GetLastError());
+    return;
+  }
+  const std::string text = std::to_string(id);
+  DWORD written = 0;
+  WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(handle);
+}
 
 }  // namespace
 
@@ -52,6 +66,9 @@ int main() {
     return kLaunchFailed;
   }
   CloseHandle(process.hThread);
+  if (const std::optional<std::wstring> pidFile = Environment(L"NVK_LAUNCH_PID_FILE")) {
+    WriteProcessId(*pidFile, process.dwProcessId);
+  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);

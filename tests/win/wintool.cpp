@@ -1,10 +1,11 @@
 // Looks at and drives the windows of other programs, for the system tests:
-//   wintool window TITLE TIMEOUT_MS       waits for a visible top-level window with exactly
-//                                         this title; prints "style=0x........ exstyle=0x........
-//                                         client=WxH"
-//   wintool message-box TITLE TIMEOUT_MS  waits for a visible message box with this title,
-//                                         prints "text:" and its message (UTF-8), presses OK
-//   wintool close TITLE                   posts WM_CLOSE to the visible window with this title
+//   wintool window TITLE TIMEOUT_MS [PID]       waits for a visible top-level window with exactly
+//                                               this title; prints "style=0x........
+//                                               exstyle=0x........ client=WxH"
+//   wintool message-box TITLE TIMEOUT_MS [PID]  waits for a visible message box with this title,
+//                                               prints "text:" and its message (UTF-8), presses OK
+//   wintool close TITLE [PID]                   posts WM_CLOSE to the visible window with this title
+// With PID, only windows of that process count.
 // Exit code 0 on success, 1 when no such window came, 2 on bad usage.
 #include <windows.h>
 #include <shellapi.h>
@@ -51,28 +52,34 @@ std::wstring ClassOf(HWND window) {
 struct Search {
   const wchar_t* title;
   const wchar_t* windowClass;  // null: any class
+  DWORD processId;             // 0: any process
   HWND found;
 };
 
 BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data) {
   auto* search = reinterpret_cast<Search*>(data);
   if (!IsWindowVisible(window)) return TRUE;
+  if (search->processId != 0) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId) return TRUE;
+  }
   if (search->windowClass != nullptr && ClassOf(window) != search->windowClass) return TRUE;
   if (TextOf(window) != search->title) return TRUE;
   search->found = window;
   return FALSE;
 }
 
-HWND FindVisible(const wchar_t* title, const wchar_t* windowClass) {
-  Search search = {title, windowClass, nullptr};
+HWND FindVisible(const wchar_t* title, const wchar_t* windowClass, DWORD processId) {
+  Search search = {title, windowClass, processId, nullptr};
   EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
-HWND WaitForVisible(const wchar_t* title, const wchar_t* windowClass, DWORD timeoutMs) {
+HWND WaitForVisible(const wchar_t* title, const wchar_t* windowClass, DWORD processId, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    if (HWND window = FindVisible(title, windowClass)) return window;
+    if (HWND window = FindVisible(title, windowClass, processId)) return window;
     if (GetTickCount64() >= deadline) return nullptr;
     Sleep(kPollMs);
   }
@@ -92,8 +99,8 @@ int NotFound(const wchar_t* what, const wchar_t* title) {
   return 1;
 }
 
-int ShowWindowFacts(const wchar_t* title, DWORD timeoutMs) {
-  HWND window = WaitForVisible(title, nullptr, timeoutMs);
+int ShowWindowFacts(const wchar_t* title, DWORD timeoutMs, DWORD processId) {
+  HWND window = WaitForVisible(title, nullptr, processId, timeoutMs);
   if (window == nullptr) return NotFound(L"window", title);
   RECT client = {};
   GetClientRect(window, &client);
@@ -106,8 +113,8 @@ int ShowWindowFacts(const wchar_t* title, DWORD timeoutMs) {
   return 0;
 }
 
-int AnswerMessageBox(const wchar_t* title, DWORD timeoutMs) {
-  HWND box = WaitForVisible(title, kDialogClass, timeoutMs);
+int AnswerMessageBox(const wchar_t* title, DWORD timeoutMs, DWORD processId) {
+  HWND box = WaitForVisible(title, kDialogClass, processId, timeoutMs);
   if (box == nullptr) return NotFound(L"message box", title);
   HWND text = nullptr;
   EnumChildWindows(box, &MatchMessageText, reinterpret_cast<LPARAM>(&text));
@@ -121,33 +128,39 @@ int AnswerMessageBox(const wchar_t* title, DWORD timeoutMs) {
   return 0;
 }
 
-int CloseWindow(const wchar_t* title) {
-  HWND window = FindVisible(title, nullptr);
+int CloseWindow(const wchar_t* title, DWORD processId) {
+  HWND window = FindVisible(title, nullptr, processId);
   if (window == nullptr) return NotFound(L"window", title);
   return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
 }
 
 int Usage() {
-  std::fwprintf(stderr, L"usage: wintool window TITLE TIMEOUT_MS | message-box TITLE TIMEOUT_MS | close TITLE\n");
+  std::fwprintf(stderr,
+                L"usage: wintool window TITLE TIMEOUT_MS [PID] | message-box TITLE TIMEOUT_MS [PID] | close TITLE [PID]\n");
   return 2;
 }
 
 }  // namespace
 
 int main() {
-  int count = 0;
-  LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+  int argc = 0;
+  LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (args == nullptr) return Usage();
-  const std::vector<std::wstring> arguments(args + 1, args + count);
+  const std::vector<std::wstring> arguments(args + 1, args + argc);
   LocalFree(args);
 
-  const auto timeout = [&](std::size_t index) {
-    return static_cast<DWORD>(std::wcstoul(arguments[index].c_str(), nullptr, 10));
+  const auto number = [&](std::size_t index) -> DWORD {
+    return index < arguments.size() ? static_cast<DWORD>(std::wcstoul(arguments[index].c_str(), nullptr, 10)) : 0;
   };
-  if (arguments.size() == 3 && arguments[0] == L"window") return ShowWindowFacts(arguments[1].c_str(), timeout(2));
-  if (arguments.size() == 3 && arguments[0] == L"message-box") {
-    return AnswerMessageBox(arguments[1].c_str(), timeout(2));
+  const std::size_t count = arguments.size();
+  if (count == 0) return Usage();
+  const std::wstring& command = arguments[0];
+  if (command == L"window" && (count == 3 || count == 4)) {
+    return ShowWindowFacts(arguments[1].c_str(), number(2), number(3));
   }
-  if (arguments.size() == 2 && arguments[0] == L"close") return CloseWindow(arguments[1].c_str());
+  if (command == L"message-box" && (count == 3 || count == 4)) {
+    return AnswerMessageBox(arguments[1].c_str(), number(2), number(3));
+  }
+  if (command == L"close" && (count == 2 || count == 3)) return CloseWindow(arguments[1].c_str(), number(2));
   return Usage();
 }
