@@ -16,7 +16,18 @@ class TMainForm : public TForm {
   explicit TMainForm(TComponent* owner);
   ~TMainForm() override;
 
-  // Controls made by the layout (owned by the form).
+  // Controls made by the layout (owned by the form), in the layout's order.
+  TPanel* Panel1 = nullptr;
+  TImage* Image2 = nullptr;
+  THTMLabel* GoogleMsgLbl0 = nullptr;
+  THTMLabel* GoogleMsgLbl1 = nullptr;
+  THTMLabel* GoogleMsgLbl2 = nullptr;
+  THTMLabel* GoogleMsgLbl3 = nullptr;
+  THTMLabel* GoogleMsgLbl4 = nullptr;
+  THTMLabel* GoogleMsgLbl5 = nullptr;
+  THTMLCheckBox* GoogleDefChk = nullptr;
+  THTMLabel* GoogleMsgLbl6 = nullptr;
+  THTMLabel* GoogleMsgLbl7 = nullptr;
   TButton* InstallBtn = nullptr;
   TTimer* CloseTimer = nullptr;
 

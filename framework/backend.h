@@ -9,6 +9,10 @@
 
 class Exception;
 class TButton;
+class THTMLCheckBox;
+class THTMLabel;
+class TImage;
+class TPanel;
 class TForm;
 
 namespace framework {
@@ -23,6 +27,12 @@ class FormWindow {
   // the controls were made, before the window is first shown. The control
   // outlives the window.
   virtual void AddButton(TButton& button) = 0;
+  virtual void AddPanel(TPanel& panel) = 0;
+  virtual void AddImage(TImage& image) = 0;
+  // A label is laid out here with the measurer of its font (and sizes itself
+  // to its text when it does so).
+  virtual void AddLabel(THTMLabel& label) = 0;
+  virtual void AddCheckBox(THTMLCheckBox& checkBox) = 0;
 };
 
 class Backend {

@@ -14,8 +14,6 @@ TForm::~TForm() {
   DestroyComponents();
 }
 
-void TButton::AttachTo(framework::FormWindow& window) { window.AddButton(*this); }
-
 void TForm::SetVisible(bool visible) {
   if (visible == mVisible) return;
   mVisible = visible;

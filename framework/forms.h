@@ -8,6 +8,7 @@
 
 #include "framework/backend.h"
 #include "framework/classes.h"
+#include "framework/controls.h"
 #include "framework/exception.h"
 
 enum class TFormBorderStyle { bsSizeable, bsSingle };
@@ -22,6 +23,8 @@ struct FormProperties {
   bool MinimizeBox = true;
   bool MaximizeBox = true;
   TPosition Position = TPosition::poDesigned;
+  TColor Color = clBtnFace;
+  TFont Font;  // the controls' font unless they have their own
 };
 
 class TForm : public TComponent {

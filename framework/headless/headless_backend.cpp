@@ -15,9 +15,19 @@ class HeadlessBackend::Window final : public FormWindow {
     record.Visible = visible;
     if (visible) ++record.ShowCount;
   }
-  void AddButton(TButton& button) override { mOwner.mWindows[mIndex].Buttons.push_back(&button); }
+  void AddButton(TButton& button) override {
+    mOwner.mWindows[mIndex].Buttons.push_back(&button);
+    Record(button);
+  }
+  void AddPanel(TPanel& panel) override { Record(panel); }
+  void AddImage(TImage& image) override { Record(image); }
+  // Labels keep their stored size: there is no font to measure with.
+  void AddLabel(THTMLabel& label) override { Record(label); }
+  void AddCheckBox(THTMLCheckBox& checkBox) override { Record(checkBox); }
 
  private:
+  void Record(TControl& control) { mOwner.mWindows[mIndex].Controls.push_back(&control); }
+
   HeadlessBackend& mOwner;
   std::size_t mIndex;
 };

@@ -24,7 +24,8 @@ class HeadlessBackend final : public Backend {
     FormProperties Properties;
     bool Visible = false;
     int ShowCount = 0;
-    std::vector<TButton*> Buttons;  // in the order they were added
+    std::vector<TButton*> Buttons;    // in the order they were added
+    std::vector<TControl*> Controls;  // every control, in the order they were added
   };
 
   void Initialize() override;
