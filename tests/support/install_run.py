@@ -1,0 +1,299 @@
+"""Helpers of the install-run tests and the install-wait benchmark: a private X
+server, X windows seen and pressed on a given display, the setup program and
+the stand-in installer copied into a folder of their own, the stand-in's log
+records, and children left behind on Linux (through a child subreaper).
+
+Built on systest; the Windows build's programs run under the run's Wine and
+display, the Linux build's on a display the caller chooses.
+"""
+
+import ctypes
+import os
+import shutil
+import subprocess
+from contextlib import contextmanager
+from pathlib import Path
+
+import systest
+
+SETUP_TITLE = "^Setup$"
+INSTALLER = "Norvik_TB_Installer.exe"
+TOOL = "tool.exe"
+# Client-area places of the dialog's controls: (left, top, width, height).
+INSTALL_BUTTON = (349, 361, 75, 25)
+CHECK_BOX = (22, 242, 14, 20)
+
+
+# --- X -------------------------------------------------------------------------
+
+@contextmanager
+def private_display(name):
+    """An X server of its own for a with-block (":N"), so that the pointer and
+    the stacking order belong to one test alone."""
+    folder = systest.RUN_DIR / "xprivate" / name
+    folder.mkdir(parents=True, exist_ok=True)
+    xvfb = str(systest.SUPPORT_DIR / "xvfb")
+    subprocess.run([xvfb, "start", str(folder)], check=True, capture_output=True, timeout=systest.PROCESS_TIMEOUT)
+    try:
+        yield (folder / "display").read_text().strip()
+    finally:
+        subprocess.run([xvfb, "stop", str(folder)], capture_output=True, timeout=systest.PROCESS_TIMEOUT)
+
+
+def _x(display, argv):
+    env = os.environ.copy()
+    env["DISPLAY"] = display
+    return subprocess.run(argv, capture_output=True, text=True, env=env, timeout=systest.PROCESS_TIMEOUT)
+
+
+def viewable_windows(display, name_regex):
+    """Ids of the viewable X windows whose name matches the regex."""
+    found = _x(display, ["xdotool", "search", "--onlyvisible", "--name", name_regex]).stdout.split()
+    return [int(w) for w in found if is_viewable(display, int(w))]
+
+
+def wait_viewable_window(display, name_regex, timeout=systest.WINDOW_TIMEOUT):
+    """The first viewable X window matching the regex, or None after the bound."""
+    return systest.poll(lambda: next(iter(viewable_windows(display, name_regex)), None), timeout)
+
+
+def is_viewable(display, window):
+    """Whether the X window exists and is mapped with all its ancestors."""
+    info = _x(display, ["xwininfo", "-id", str(window)]).stdout
+    return "Map State: IsViewable" in info
+
+
+def press(display, window, place):
+    """Raises the window and clicks the middle of place (left, top, width,
+    height in the window) with the pointer, as a user would."""
+    left, top, width, height = place
+    _x(display, ["xdotool", "windowraise", str(window)])
+    result = _x(display, ["xdotool", "mousemove", "--window", str(window), str(left + width // 2),
+                          str(top + height // 2), "click", "1"])
+    if result.returncode != 0:
+        raise RuntimeError(f"xdotool could not click: {result.stderr}")
+
+
+def pixels(display, window, place):
+    """The raw RGB bytes of place (left, top, width, height) in the window."""
+    left, top, width, height = place
+    env = os.environ.copy()
+    env["DISPLAY"] = display
+    return subprocess.run(["import", "-window", str(window), "-crop", f"{width}x{height}+{left}+{top}", "+repage",
+                           "rgb:-"], capture_output=True, env=env, check=True,
+                          timeout=systest.PROCESS_TIMEOUT).stdout
+
+
+# --- the programs in a folder of their own -------------------------------------------
+
+def stage_programs(folder, installers=(INSTALLER,)):
+    """Copies the setup program and, under each given name, the stand-in
+    installer into folder; returns the setup program's path there."""
+    folder.mkdir(parents=True, exist_ok=True)
+    setup = systest.program("ToolbarSetup")
+    copy = folder / setup.name
+    shutil.copy2(setup, copy)
+    for name in installers:
+        shutil.copy2(systest.BIN_DIR / INSTALLER, folder / name)
+    return copy
+
+
+def standin_records(log):
+    """The stand-in's records in its log, oldest first: dicts of the one-value
+    fields (run, parent, exe, cwd, cmdline, ...) plus "args" and "fds" lists."""
+    if not Path(log).exists():
+        return []
+    records, current = [], None
+    for line in Path(log).read_bytes().decode("utf-8").splitlines():
+        if current is None:
+            current = {"args": [], "fds": []}
+        if line == "end":
+            records.append(current)
+            current = None
+            continue
+        name, _, value = line.partition(" ")
+        value = _unescape(value)
+        if name == "arg":
+            current["args"].append(value)
+        elif name == "fd":
+            current["fds"].append(int(value))
+        else:
+            current[name] = value
+    return records
+
+
+def _unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "%" and i + 3 <= len(text):
+            out.append(chr(int(text[i + 1:i + 3], 16)))
+            i += 3
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+# --- Linux processes ------------------------------------------------------------------
+
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def become_subreaper():
+    """Makes this process the subreaper of everything it starts: a process
+    orphaned below it, and a zombie its parent left unreaped, comes to it."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+
+def process_state(pid):
+    """(state letter, parent pid) from /proc/PID/stat, or None when the
+    process is gone."""
+    try:
+        stat = Path(f"/proc/{pid}/stat").read_text()
+    except (FileNotFoundError, ProcessLookupError):
+        return None
+    fields = stat[stat.rindex(")") + 2:].split()
+    return fields[0], int(fields[1])
+
+
+def children_of(pid):
+    """Pids of the processes whose parent is pid, from /proc."""
+    found = []
+    for entry in Path("/proc").iterdir():
+        if entry.name.isdigit():
+            state = process_state(entry.name)
+            if state is not None and state[1] == pid:
+                found.append(int(entry.name))
+    return found
+
+
+def reap_orphans():
+    """Reaps whatever came to this subreaper and has ended; returns their pids."""
+    reaped = []
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return reaped
+        if pid == 0:
+            return reaped
+        reaped.append(pid)
+
+
+def pidfd_count(pid):
+    """How many process descriptors (pidfds) the process holds open."""
+    count = 0
+    try:
+        entries = list(Path(f"/proc/{pid}/fd").iterdir())
+    except FileNotFoundError:
+        return 0
+    for entry in entries:
+        try:
+            if os.readlink(entry) == "anon_inode:[pidfd]":
+                count += 1
+        except OSError:
+            pass
+    return count
+
+
+def close_x_window(display, window):
+    """Asks the X window to close as a window manager would (nvk_x_helper)."""
+    env = os.environ.copy()
+    env["DISPLAY"] = display
+    return systest.run([str(systest.program("nvk_x_helper")), "close", str(window)], env)
+
+
+# --- one run of the setup program ----------------------------------------------------
+
+class SetupRun:
+    """The setup program started from a staged folder with the given
+    arguments: natively on `display` (Linux), or under the run's Wine through
+    the exact-command-line launcher on a terminal (Windows). The stand-in
+    logs to folder/standin.log and, with hold=True, waits for release()."""
+
+    def __init__(self, folder, arguments, display=None, hold=False, **standin_env):
+        self.folder = Path(folder)
+        self.log = self.folder / "standin.log"
+        self.release_file = self.folder / "release"
+        self.display = display if display is not None else systest.display()
+        self.arguments = list(arguments)
+        self.hold = hold
+        self.standin_env = standin_env
+        self.process = None
+        self.window = None
+        self._context = None
+
+    def _environment_values(self):
+        values = {"NVK_STANDIN_LOG": self.log, **self.standin_env}
+        if self.hold:
+            values["NVK_STANDIN_WAIT_FILE"] = self.release_file
+        as_text = systest.windows_path if systest.WINDOWS else str
+        return {k: as_text(v) if isinstance(v, Path) else str(v) for k, v in values.items()}
+
+    def __enter__(self):
+        setup = self.folder / systest.program("ToolbarSetup").name
+        values = self._environment_values()
+        if systest.WINDOWS:
+            line = " ".join(['"' + systest.windows_path(setup) + '"'] + self.arguments)
+            self._context = systest.started_windows(line, terminal=True, **values)
+        else:
+            env = systest.native_env(False, DISPLAY=self.display, **values)
+            self._context = systest.started([str(setup)] + self.arguments, env)
+        self.process = self._context.__enter__()
+        return self
+
+    def __exit__(self, *exc):
+        return self._context.__exit__(*exc)
+
+    def wait_window(self):
+        """The X window of the dialog once it is viewable (None if it never came)."""
+        if systest.WINDOWS:
+            # Only this program's window counts; then its X window on the display.
+            facts = systest.wintool("window", "Setup", int(systest.WINDOW_TIMEOUT * 1000), self.process.windows_pid)
+            if facts.returncode != 0:
+                return None
+        self.window = wait_viewable_window(self.display, SETUP_TITLE)
+        return self.window
+
+    def press(self, place):
+        press(self.display, self.window, place)
+
+    def dialog_shown(self):
+        """Whether a Setup dialog is viewable on the display (and, under Wine,
+        whether Windows reports this program's dialog visible)."""
+        shown = bool(viewable_windows(self.display, SETUP_TITLE))
+        if systest.WINDOWS:
+            windows_view = systest.wintool("window", "Setup", 0, self.process.windows_pid).returncode == 0
+            return shown or windows_view
+        return shown
+
+    def close_dialog(self):
+        if systest.WINDOWS:
+            return systest.wintool("close", "Setup", self.process.windows_pid).returncode == 0
+        return close_x_window(self.display, self.window).returncode == 0
+
+    def release(self):
+        self.release_file.write_text("go\n")
+
+    def records(self):
+        return standin_records(self.log)
+
+    def wait_records(self, count=1):
+        """The stand-in's records once there are count of them (fewer after the bound)."""
+        return systest.poll(lambda: len(self.records()) >= count and self.records(), systest.PROCESS_TIMEOUT) or []
+
+    def finish(self):
+        """Waits for the program's end: (Result, trace lines). The trace is
+        standard error on Linux and the console's text under Wine, where lines
+        of Wine's own ("wine: ...") are left out."""
+        result = self.process.wait()
+        text = systest.terminal_text(result.stdout) if systest.WINDOWS else result.stderr
+        lines = [line for line in text.splitlines() if line and not line.startswith("wine:")]
+        return result, lines
+
+
+def expected_path(path):
+    """A path as the stand-in reports it on this build."""
+    return systest.windows_path(path) if systest.WINDOWS else str(Path(path).resolve())
