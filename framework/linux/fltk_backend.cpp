@@ -62,6 +62,15 @@ Fl_Color FltkColour(controls::Rgb colour) {
   return fl_rgb_color(static_cast<uchar>(colour >> 16), static_cast<uchar>(colour >> 8), static_cast<uchar>(colour));
 }
 
+// Gives the keyboard focus to a widget, also to one that draws no focus box
+// (Fl::focus refuses those).
+void GiveFocus(Fl_Widget* widget) {
+  const bool hidden = !widget->visible_focus();
+  if (hidden) widget->set_visible_focus();
+  Fl::focus(widget);
+  if (hidden) widget->clear_visible_focus();
+}
+
 // The form's top-level window: moves the focus through the tab stops in the
 // layout's tab order with Tab and Shift+Tab.
 class FormWidget final : public Fl_Double_Window {
@@ -76,7 +85,7 @@ class FormWidget final : public Fl_Double_Window {
   // Gives the focus to the first tab stop unless one has it already.
   void FocusFirst() {
     if (mTabStops.empty() || IsTabStop(Fl::focus())) return;
-    Fl::focus(mTabStops.front().second);
+    GiveFocus(mTabStops.front().second);
   }
 
   int handle(int event) override {
@@ -103,7 +112,7 @@ class FormWidget final : public Fl_Double_Window {
       if (mTabStops[static_cast<std::size_t>(k)].second == Fl::focus()) current = k;
     }
     const int next = current < 0 ? 0 : ((current + step) % count + count) % count;
-    Fl::focus(mTabStops[static_cast<std::size_t>(next)].second);
+    GiveFocus(mTabStops[static_cast<std::size_t>(next)].second);
     redraw();  // the old and the new focus draw themselves anew
   }
 
@@ -216,7 +225,7 @@ class CheckBoxWidget final : public Fl_Widget {
     switch (event) {
       case FL_PUSH:
         if (Fl::event_button() != FL_LEFT_MOUSE) return 0;
-        Fl::focus(this);
+        GiveFocus(this);
         return 1;
       case FL_DRAG:
         return 1;
