@@ -69,10 +69,12 @@ TThread::~TThread() {
     mThread.detach();  // a FreeOnTerminate thread ending itself
     return;
   }
-  if (mThread.joinable()) {
-    Terminate();
-    WaitFor();
-  }
+  TerminateAndWait();
+}
+
+void TThread::TerminateAndWait() {
+  Terminate();
+  if (mThread.joinable() && mThread.get_id() != std::this_thread::get_id()) WaitFor();
 }
 
 void TThread::AfterConstruction() {

@@ -15,9 +15,12 @@ class TThread : public TObject {
   // A thread created suspended begins with Start. One created running begins
   // in AfterConstruction, once every constructor has run (NewThread calls it).
   explicit TThread(bool createSuspended);
-  // Destroying a thread that still runs asks it to terminate and waits for it.
-  // A FreeOnTerminate thread destroys itself on its own thread once the
-  // termination notice has been delivered.
+  // Destroying a thread that still runs asks it to terminate and waits for
+  // it. Members of a derived class are gone by then: a derived class whose
+  // Execute uses them and that may be destroyed while running calls
+  // TerminateAndWait in its own destructor. A FreeOnTerminate thread
+  // destroys itself on its own thread once the termination notice has been
+  // delivered, so Execute has long returned.
   ~TThread() override;
 
   // Starts a suspended thread; does nothing for one already started.
@@ -30,6 +33,8 @@ class TThread : public TObject {
   // delivered. On the main thread, Synchronize calls are served meanwhile.
   void WaitFor();
   bool Finished() const { return mFinished.load(std::memory_order_acquire); }
+  // Terminate, then WaitFor if the thread was started.
+  void TerminateAndWait();
 
   // Delivered on the main thread after Execute has returned and before the
   // thread object is destroyed; the thread waits until it has run.

@@ -137,6 +137,7 @@ TEST(Threads, SynchronizeRethrowsInTheCallerAndWaitForServesTheMainThread) {
 class Looping : public TThread {
  public:
   explicit Looping(std::atomic<bool>& returned) : TThread(false), mReturned(returned) {}
+  ~Looping() override { TerminateAndWait(); }  // Execute uses this class's members
   std::atomic<int> passes{0};
 
  protected:
