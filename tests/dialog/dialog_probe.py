@@ -45,18 +45,32 @@ def find_dialog(session, timeout=systest.WINDOW_TIMEOUT):
     return systest.poll(viewable, timeout)
 
 
+def park_pointer():
+    """Moves the pointer to the screen's corner, off every dialog, so that no
+    control under it is drawn hot (a pointer left by an earlier test would)."""
+    _x(["xdotool", "mousemove", "--sync", "0", "0"])
+
+
+def _ready(window):
+    if window is not None:
+        park_pointer()
+        settle()
+    return window
+
+
 @contextmanager
 def dialog(env_extra=None, arguments=""):
-    """Starts the build's program and yields (process, window)."""
+    """Starts the build's program and yields (process, window) once its window
+    is up, with the pointer parked off it."""
     env_extra = dict(env_extra or {})
     if systest.WINDOWS:
         line = '"' + systest.windows_path(systest.program("ToolbarSetup")) + '"' + (" " + arguments if arguments else "")
         with systest.started(systest.launch_argv(), systest.launch_env(line, **env_extra)) as process:
-            yield process, find_dialog(process.pid)
+            yield process, _ready(find_dialog(process.pid))
     else:
         argv = [str(systest.program("ToolbarSetup"))] + arguments.split()
         with systest.started(argv, systest.native_env(True, **env_extra)) as process:
-            yield process, find_dialog(process.pid)
+            yield process, _ready(find_dialog(process.pid))
 
 
 class Capture:
