@@ -72,7 +72,6 @@ class DialogTest(unittest.TestCase):
             self.assertIsNotNone(window, "no dialog window")
             shot = probe.capture(window)
             self.assertEqual((shot.width, shot.height), probe.CLIENT)
-            headline = HEADLINE[0], HEADLINE[1], HEADLINE[2], HEADLINE[3]
             cases = [
                 ("red run of the headline", shot.count((25, 20, 70, 40), probe.is_red) >= 15),
                 ("no red in the rest of the headline", shot.count((75, 20, 330, 40), probe.is_red) == 0),
@@ -80,7 +79,7 @@ class DialogTest(unittest.TestCase):
                 ("green tick in the ticked box", tick_pixels(shot) >= 5),
                 ("grey rule near y = 350", grey_rule_row(shot) is not None),
                 # Labels have no background: the picture's white shows around the headline's letters.
-                ("picture around the headline", shot.count(headline, lambda rgb: rgb == 0xFFFFFF)
+                ("picture around the headline", shot.count(HEADLINE, lambda rgb: rgb == 0xFFFFFF)
                  >= (HEADLINE[2] - HEADLINE[0]) * (HEADLINE[3] - HEADLINE[1]) // 2),
                 # The panel's raised bevel: its right and bottom edges are darker than its face.
                 ("bevel's right edge", max(probe.channels(shot.pixel(441, 200))) < 0xE0),
@@ -128,9 +127,8 @@ class DialogTest(unittest.TestCase):
             probe.click(window, 40, 300)
             probe.settle()
             self.assertEqual(self.opened(), [TERMS, PRIVACY])
-            probe.settle()
             after = probe.capture(window)
-            self.assertEqual(after.data == before.data, True, "the dialog's pixels changed")
+            self.assertTrue(after.data == before.data, "the dialog's pixels changed")
             self.assertTrue(process.running())
 
     def test_keyboard_space_ticks_the_box_tab_reaches_install(self):
