@@ -11,6 +11,7 @@ import ctypes
 import os
 import shutil
 import subprocess
+import unittest
 from contextlib import contextmanager
 from pathlib import Path
 
@@ -297,3 +298,34 @@ class SetupRun:
 def expected_path(path):
     """A path as the stand-in reports it on this build."""
     return systest.windows_path(path) if systest.WINDOWS else str(Path(path).resolve())
+
+
+class InstallRunCase(unittest.TestCase):
+    """Cases that each run the program from a folder of their own: on a private
+    X server with this test as the subreaper (Linux), or on the run's display
+    under Wine. Subclasses name their scratch folder."""
+
+    scratch_name = "install"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = systest.scratch_dir(cls.scratch_name)
+        cls.cases = 0
+        cls.display_context = None
+        if systest.WINDOWS:
+            cls.display = systest.display()
+        else:
+            become_subreaper()
+            cls.display_context = private_display(cls.scratch_name)
+            cls.display = cls.display_context.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.display_context is not None:
+            cls.display_context.__exit__(None, None, None)
+
+    def folder(self, installers=(INSTALLER,)):
+        type(self).cases += 1
+        folder = self.root / f"case-{self.cases}"
+        stage_programs(folder, installers)
+        return folder

@@ -18,33 +18,12 @@ from install_run import CHECK_BOX, INSTALL_BUTTON, INSTALLER, TOOL, SetupRun  # 
 WINDOW_MS = int(systest.WINDOW_TIMEOUT * 1000)
 
 
-class InstallEdges(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.root = systest.scratch_dir("install_edges")
-        cls.cases = 0
-        cls.display_context = None
-        if systest.WINDOWS:
-            cls.display = systest.display()
-        else:
-            install_run.become_subreaper()
-            cls.display_context = install_run.private_display("install_edges")
-            cls.display = cls.display_context.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.display_context is not None:
-            cls.display_context.__exit__(None, None, None)
+class InstallEdges(install_run.InstallRunCase):
+    scratch_name = "install_edges"
 
     def tearDown(self):
         if not systest.WINDOWS:
             install_run.reap_orphans()
-
-    def folder(self, installers=(INSTALLER,)):
-        type(self).cases += 1
-        folder = self.root / f"case-{self.cases}"
-        install_run.stage_programs(folder, installers)
-        return folder
 
     def show(self, run):
         self.assertIsNotNone(run.wait_window(), "no Setup dialog appeared")

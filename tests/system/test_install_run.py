@@ -23,29 +23,8 @@ from install_run import INSTALL_BUTTON, INSTALLER, SetupRun  # noqa: E402
 WATCH_SECONDS = 1.5
 
 
-class InstallRun(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.root = systest.scratch_dir("install_run")
-        cls.cases = 0
-        cls.display_context = None
-        if systest.WINDOWS:
-            cls.display = systest.display()
-        else:
-            install_run.become_subreaper()
-            cls.display_context = install_run.private_display("install_run")
-            cls.display = cls.display_context.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.display_context is not None:
-            cls.display_context.__exit__(None, None, None)
-
-    def folder(self):
-        type(self).cases += 1
-        folder = self.root / f"case-{self.cases}"
-        install_run.stage_programs(folder)
-        return folder
+class InstallRun(install_run.InstallRunCase):
+    scratch_name = "install_run"
 
     def press_install(self, run):
         self.assertIsNotNone(run.wait_window(), "no Setup dialog appeared")
