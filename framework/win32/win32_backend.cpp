@@ -39,6 +39,17 @@ std::wstring ApplicationTitle() {
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
+// The object a window was created for (its creation parameter), kept in the
+// window's user data from WM_NCCREATE on; null before that and after release.
+template <class Owner>
+Owner* WindowOwner(HWND hwnd, UINT message, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  return reinterpret_cast<Owner*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
 // The top-level windows of forms, for keyboard navigation in the message loop.
 std::set<HWND>& FormHandles() {
   static std::set<HWND> handles;
@@ -220,11 +231,7 @@ class Win32Window final : public FormWindow {
   }
 
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = WindowOwner<Win32Window>(hwnd, message, lParam);
     if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
     switch (message) {
       case WM_CLOSE:
@@ -275,11 +282,7 @@ class Win32Window final : public FormWindow {
   }
 
   static LRESULT CALLBACK CheckBoxProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* box = reinterpret_cast<CheckBoxWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* box = WindowOwner<CheckBoxWindow>(hwnd, message, lParam);
     if (box == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
     switch (message) {
       case WM_GETDLGCODE:
@@ -519,11 +522,7 @@ class Win32Backend final : public Backend {
 
  private:
   static LRESULT CALLBACK ServiceProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<Win32Backend*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = WindowOwner<Win32Backend>(hwnd, message, lParam);
     if (self != nullptr && message == kWakeMessage) {
       CheckSynchronize();
       return 0;

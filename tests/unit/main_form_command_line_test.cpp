@@ -98,17 +98,4 @@ TEST(MainFormCommandLine, UndecodableBytesDoNotBreakConstruction) {
   }
 }
 
-TEST(MainFormLayout, FixedSingleBorderDialogTitledSetup) {
-  platform::ScopedCommandLineForTesting line(kProgram);
-  TMainForm form(nullptr);
-  const FormProperties& p = form.Properties();
-  EXPECT_EQ(p.Caption, u"Setup");
-  EXPECT_EQ(p.ClientWidth, 442);
-  EXPECT_EQ(p.ClientHeight, 397);
-  EXPECT_EQ(p.BorderStyle, TFormBorderStyle::bsSingle);
-  EXPECT_TRUE(p.MinimizeBox);
-  EXPECT_FALSE(p.MaximizeBox);
-  EXPECT_EQ(p.Position, TPosition::poDesktopCenter);
-}
-
 }  // namespace
