@@ -245,7 +245,7 @@ void TMainForm::ApplyLayout() {
 }
 
 void TMainForm::ReadCommandLine() {
-  const std::u16string line = AnsiUpperCase(platform::AnsiToWide(platform::GetCommandLineA()));
+  const std::u16string line = AnsiUpperCase(platform::AnsiToWide(platform::CurrentCommandLine().GetCommandLineA()));
 
   mInstallerFile = kDefaultInstaller;
   mCloseOnShow = false;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/request.h"
+#include "common/request.h"
 #include "framework/controls.h"
 #include "framework/forms.h"
 #include "framework/timers.h"

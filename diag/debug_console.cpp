@@ -10,16 +10,12 @@ namespace {
 
 constexpr unsigned kKeyPollMs = 100;
 
-std::atomic<platform::ConsoleServices*> gServices{nullptr};
 std::atomic<TDebugConsole*> gInstance{nullptr};
 // Guards the creation of the instance and the opening of its console, so that
 // threads tracing at the same moment make exactly one of each.
 std::mutex gCreateMutex;
 
-platform::ConsoleServices& Services() {
-  platform::ConsoleServices* services = gServices.load(std::memory_order_acquire);
-  return services != nullptr ? *services : platform::SystemConsole();
-}
+platform::ConsoleServices& Services() { return platform::CurrentConsole(); }
 
 }  // namespace
 
@@ -74,15 +70,11 @@ void DiscardInstance() {
 }
 }  // namespace
 
-ScopedConsoleServices::ScopedConsoleServices(platform::ConsoleServices& services)
-    : mPrevious(gServices.exchange(&services, std::memory_order_acq_rel)) {
+ScopedConsoleServices::ScopedConsoleServices(platform::ConsoleServices& services) : mScope(services) {
   DiscardInstance();
 }
 
-ScopedConsoleServices::~ScopedConsoleServices() {
-  DiscardInstance();
-  gServices.store(mPrevious, std::memory_order_release);
-}
+ScopedConsoleServices::~ScopedConsoleServices() { DiscardInstance(); }
 
 TDebugConsole* CurrentInstance() { return gInstance.load(std::memory_order_acquire); }
 

@@ -7,9 +7,10 @@ class TDebugConsole;
 
 namespace diag_testing {
 
-// While alive: the trace unit uses the given services and starts without an
-// instance; afterwards the previous services are back, again without an
-// instance. Instances made meanwhile are discarded; no thread may still trace.
+// While alive: the console seam holds the given services and the trace unit
+// starts without an instance; afterwards the previous services are back,
+// again without an instance. Instances made meanwhile are discarded; no
+// thread may still trace.
 class ScopedConsoleServices {
  public:
   explicit ScopedConsoleServices(platform::ConsoleServices& services);
@@ -18,7 +19,7 @@ class ScopedConsoleServices {
   ScopedConsoleServices& operator=(const ScopedConsoleServices&) = delete;
 
  private:
-  platform::ConsoleServices* mPrevious;
+  platform::ScopedConsoleForTesting mScope;
 };
 
 // The instance as it stands, without creating one (null before first use).

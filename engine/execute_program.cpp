@@ -5,6 +5,9 @@
 #include "engine/comma_text.h"
 #include "framework/paths.h"
 #include "framework/sysutils.h"
+#include "platform/clock.h"
+#include "platform/com.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -19,7 +22,7 @@ bool IsCopyRequest(const std::u16string& fileName) {
 
 ExecuteProgram::ExecuteProgram(bool createSuspended, const ExeParameter& exeParam,
                                InstallMethodParam* methodParam, std::int32_t installMethod)
-    : TThread(createSuspended), mPlatform(engine::CurrentEnginePlatform()) {
+    : TThread(createSuspended) {
   FreeOnTerminate = true;
   mExeParam = exeParam;
   mInstallMethod = installMethod;
@@ -29,7 +32,7 @@ ExecuteProgram::ExecuteProgram(bool createSuspended, const ExeParameter& exePara
 ExecuteProgram::~ExecuteProgram() = default;
 
 void ExecuteProgram::Execute() {
-  const std::int64_t startTime = mPlatform.Now();
+  const std::int64_t startTime = platform::CurrentClock().Now();
 
   if (IsCopyRequest(mExeParam.FileName)) {
     mResult = RunCopyFile(mExeParam.Parameters);
@@ -37,7 +40,7 @@ void ExecuteProgram::Execute() {
     return;
   }
 
-  mPlatform.ComInitializeEx(platform::kCoinitApartmentThreaded | platform::kCoinitDisableOle1Dde);
+  platform::CurrentCom().CoInitializeEx(platform::kCoinitApartmentThreaded | platform::kCoinitDisableOle1Dde);
   Trace(u"Install Method = " + IntToStr(mInstallMethod));
   switch (mInstallMethod) {
     case INSTALLMETHOD::WaitLaunchedExe:
@@ -46,7 +49,7 @@ void ExecuteProgram::Execute() {
     default:
       break;  // nothing is launched and nothing is handed back
   }
-  mPlatform.ComUninitialize();
+  platform::CurrentCom().CoUninitialize();
 }
 
 void ExecuteProgram::HandBackResult() {
@@ -54,7 +57,7 @@ void ExecuteProgram::HandBackResult() {
 }
 
 bool ExecuteProgram::TimedOut(std::int64_t startTime, std::int32_t timeoutSeconds) {
-  const double elapsed = static_cast<double>(mPlatform.Now() - startTime);
+  const double elapsed = static_cast<double>(platform::CurrentClock().Now() - startTime);
   return static_cast<double>(timeoutSeconds) < elapsed;
 }
 
@@ -67,7 +70,7 @@ bool ExecuteProgram::RunCopyFile(const std::u16string& parameters) {
 }
 
 void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {
-  platform::ProcessServices& processes = mPlatform.Processes();
+  platform::ProcessServices& processes = platform::CurrentProcesses();
   platform::LaunchRecord record;
   record.File = mExeParam.FileName;
   record.Parameters = mExeParam.Parameters;

@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/engine_platform.h"
-#include "engine/request.h"
+#include "common/request.h"
 #include "framework/threads.h"
 
 class ExecuteProgram : public TThread {
@@ -24,6 +23,10 @@ class ExecuteProgram : public TThread {
   // True when the time-out is strictly less than the whole seconds elapsed
   // since the start time.
   bool TimedOut(std::int64_t startTime, std::int32_t timeoutSeconds);
+  // The worker's own copy of the request, as the run has left it so far.
+  // Read it on the creating thread while the worker is alive (in the
+  // termination notice, for one that frees itself).
+  const ExeParameter& Request() const { return mExeParam; }
 
  protected:
   void Execute() override;
@@ -35,8 +38,6 @@ class ExecuteProgram : public TThread {
   bool TerminationRequested();
   bool TimeoutReached(std::int64_t startTime);
   void Trace(const std::u16string& line);
-
-  engine::EnginePlatform& mPlatform;
 
   ExeParameter mExeParam;
   std::int32_t mInstallMethod = 0;

@@ -40,7 +40,7 @@ std::u16string TApplication::ExeName() const { return ::ExeName(); }
 
 void TApplication::Initialize() {
   platform::PrepareProcess();
-  platform::ComInitialize();  // the main thread is a single-threaded apartment
+  platform::CurrentCom().CoInitialize();  // the main thread is a single-threaded apartment
   framework::CurrentBackend().Initialize();
 }
 

@@ -3,36 +3,30 @@
 
 #include "platform/files.h"
 
-const engine::PathDelimiters& PlatformPathDelimiters() {
-#ifdef _WIN32
-  return engine::kWindowsPathDelimiters;
-#else
-  return engine::kLinuxPathDelimiters;
-#endif
-}
+const common::PathDelimiters& PlatformPathDelimiters() { return platform::PathDelimitersOfPlatform(); }
 
-std::u16string ExeName() { return platform::OwnExecutablePath(); }
+std::u16string ExeName() { return platform::CurrentFiles().OwnExecutablePath(); }
 
 std::u16string ExtractFilePath(std::u16string_view path) {
-  return engine::FolderPart(path, PlatformPathDelimiters());
+  return common::FolderPart(path, PlatformPathDelimiters());
 }
 
 std::u16string ExtractFileName(std::u16string_view path) {
-  return engine::FileNamePart(path, PlatformPathDelimiters());
+  return common::FileNamePart(path, PlatformPathDelimiters());
 }
 
 std::u16string IncludeTrailingPathDelimiter(std::u16string_view path) {
-  return engine::WithTrailingDelimiter(path, PlatformPathDelimiters());
+  return common::WithTrailingDelimiter(path, PlatformPathDelimiters());
 }
 
 std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path) {
-  return engine::WithoutTrailingDelimiter(path, PlatformPathDelimiters());
+  return common::WithoutTrailingDelimiter(path, PlatformPathDelimiters());
 }
 
-std::u16string ExpandFileName(std::u16string_view path) { return platform::FullPathName(path); }
+std::u16string ExpandFileName(std::u16string_view path) { return platform::CurrentFiles().FullPathName(path); }
 
-bool FileExists(std::u16string_view path) { return platform::GetPathKind(path) == platform::PathKind::File; }
+bool FileExists(std::u16string_view path) { return platform::CurrentFiles().GetPathKind(path) == platform::PathKind::File; }
 
 bool DirectoryExists(std::u16string_view path) {
-  return platform::GetPathKind(path) == platform::PathKind::Folder;
+  return platform::CurrentFiles().GetPathKind(path) == platform::PathKind::Folder;
 }

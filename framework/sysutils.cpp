@@ -1,9 +1,7 @@
 // Text and time helpers of the framework.
 #include "framework/sysutils.h"
 
-#include <chrono>
-#include <thread>
-
+#include "platform/clock.h"
 #include "platform/text.h"
 
 std::u16string IntToStr(std::int32_t value) {
@@ -26,4 +24,4 @@ std::size_t Pos(std::u16string_view sub, std::u16string_view text) {
   return found == std::u16string_view::npos ? 0 : found + 1;
 }
 
-void Sleep(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(unsigned milliseconds) { platform::CurrentClock().Sleep(milliseconds); }

@@ -17,5 +17,5 @@ std::u16string AnsiUpperCase(std::u16string_view text);
 // 1-based position of the first occurrence of sub in text, 0 when absent.
 std::size_t Pos(std::u16string_view sub, std::u16string_view text);
 
-// Blocks the calling thread.
+// Blocks the calling thread for about the given time, through the clock seam.
 void Sleep(unsigned milliseconds);

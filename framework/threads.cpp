@@ -117,7 +117,34 @@ void TThread::Synchronize(const std::function<void()>& method) {
   if (request.Error) std::rethrow_exception(request.Error);
 }
 
+namespace {
+
+platform::ThreadPriority SystemPriority(TThreadPriority priority) {
+  switch (priority) {
+    case TThreadPriority::tpIdle: return platform::ThreadPriority::Idle;
+    case TThreadPriority::tpLowest: return platform::ThreadPriority::Lowest;
+    case TThreadPriority::tpLower: return platform::ThreadPriority::Lower;
+    case TThreadPriority::tpNormal: return platform::ThreadPriority::Normal;
+    case TThreadPriority::tpHigher: return platform::ThreadPriority::Higher;
+    case TThreadPriority::tpHighest: return platform::ThreadPriority::Highest;
+    case TThreadPriority::tpTimeCritical: return platform::ThreadPriority::TimeCritical;
+  }
+  return platform::ThreadPriority::Normal;
+}
+
+}  // namespace
+
+void TThread::SetPriority(TThreadPriority priority) {
+  mPriority.store(priority, std::memory_order_release);
+  mPrioritySet.store(true, std::memory_order_release);
+  if (mRunningOn.load(std::memory_order_acquire) == std::this_thread::get_id()) {
+    platform::SetCurrentThreadPriority(SystemPriority(priority));
+  }
+}
+
 void TThread::Main() {
+  mRunningOn.store(std::this_thread::get_id(), std::memory_order_release);
+  if (mPrioritySet.load(std::memory_order_acquire)) platform::SetCurrentThreadPriority(SystemPriority(Priority()));
   try {
     Execute();
   } catch (...) {

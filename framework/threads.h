@@ -9,6 +9,10 @@
 #include <utility>
 
 #include "framework/classes.h"
+#include "platform/thread_priority.h"
+
+// The familiar names of the thread priorities.
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 class TThread : public TObject {
  public:
@@ -36,6 +40,12 @@ class TThread : public TObject {
   // Terminate, then WaitFor if the thread was started.
   void TerminateAndWait();
 
+  // The thread's scheduling priority, normal until set. Set from the thread
+  // itself it applies at once; set before Start it applies when the thread
+  // begins; from any other thread while running it is only recorded.
+  TThreadPriority Priority() const { return mPriority.load(std::memory_order_acquire); }
+  void SetPriority(TThreadPriority priority);
+
   // Delivered on the main thread after Execute has returned and before the
   // thread object is destroyed; the thread waits until it has run.
   TNotifyEvent OnTerminate;
@@ -56,6 +66,9 @@ class TThread : public TObject {
   std::thread mThread;
   std::atomic<bool> mTerminated{false};
   std::atomic<bool> mFinished{false};
+  std::atomic<TThreadPriority> mPriority{TThreadPriority::tpNormal};
+  std::atomic<bool> mPrioritySet{false};
+  std::atomic<std::thread::id> mRunningOn{};  // the thread running Main
   std::mutex mStartMutex;
 };
 

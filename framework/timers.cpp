@@ -9,7 +9,8 @@ TTimer::~TTimer() {
 }
 
 void TTimer::SetEnabled(bool enabled) {
-  if (enabled == mEnabled) return;
+  // An enabled timer whose handler came after its interval starts here.
+  if (enabled == mEnabled && (!enabled || mTimerId != 0)) return;
   mEnabled = enabled;
   Restart();
 }

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "platform/seam.h"
+
 namespace platform {
 
 // An opaque console output handle; null means none.
@@ -25,5 +27,8 @@ class ConsoleServices {
 
 // The real services of this platform. Lives for the whole process.
 ConsoleServices& SystemConsole();
+// The services in use: the real ones unless a test put a fake in place.
+inline ConsoleServices& CurrentConsole() { return CurrentService<ConsoleServices>(SystemConsole()); }
+using ScopedConsoleForTesting = ScopedServiceForTesting<ConsoleServices>;
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/seam.h"
+
 namespace platform {
 
 // An opaque handle of a process, a process snapshot or an access token; null
@@ -78,5 +80,8 @@ class ProcessServices {
 
 // The real services of this platform. Lives for the whole process.
 ProcessServices& SystemProcesses();
+// The services in use: the real ones unless a test put a fake in place.
+inline ProcessServices& CurrentProcesses() { return CurrentService<ProcessServices>(SystemProcesses()); }
+using ScopedProcessesForTesting = ScopedServiceForTesting<ProcessServices>;
 
 }  // namespace platform

@@ -10,22 +10,28 @@ constexpr std::uint32_t kModelMask = 0x2;  // apartment-threaded or multithreade
 thread_local int tInitCount = 0;
 thread_local std::uint32_t tModel = 0;
 
+class PosixCom final : public ComServices {
+ public:
+  HResult CoInitializeEx(std::uint32_t flags) override {
+    const std::uint32_t model = flags & kModelMask;
+    if (tInitCount > 0 && model != tModel) return kRpcEChangedMode;
+    if (tInitCount++ == 0) {
+      tModel = model;
+      return kSOk;
+    }
+    return kSFalse;
+  }
+  HResult CoInitialize() override { return CoInitializeEx(kCoinitApartmentThreaded); }
+  void CoUninitialize() override {
+    if (tInitCount > 0) --tInitCount;
+  }
+};
+
 }  // namespace
 
-HResult ComInitializeEx(std::uint32_t flags) {
-  const std::uint32_t model = flags & kModelMask;
-  if (tInitCount > 0 && model != tModel) return kRpcEChangedMode;
-  if (tInitCount++ == 0) {
-    tModel = model;
-    return kSOk;
-  }
-  return kSFalse;
-}
-
-HResult ComInitialize() { return ComInitializeEx(kCoinitApartmentThreaded); }
-
-void ComUninitialize() {
-  if (tInitCount > 0) --tInitCount;
+ComServices& SystemCom() {
+  static PosixCom* const com = new PosixCom();  // lives for the process
+  return *com;
 }
 
 }  // namespace platform

@@ -11,8 +11,25 @@
 #include "platform/text.h"
 
 namespace platform {
+namespace {
 
-std::u16string OwnExecutablePath() {
+class PosixFiles final : public FileServices {
+ public:
+  std::u16string OwnExecutablePath() override;
+  std::u16string FullPathName(std::u16string_view path) override;
+  PathKind GetPathKind(std::u16string_view path) override;
+};
+
+}  // namespace
+
+FileServices& SystemFiles() {
+  static PosixFiles* const files = new PosixFiles();  // lives for the process
+  return *files;
+}
+
+const common::PathDelimiters& PathDelimitersOfPlatform() { return common::kLinuxPathDelimiters; }
+
+std::u16string PosixFiles::OwnExecutablePath() {
   std::string buffer(PATH_MAX, '\0');
   for (;;) {
     const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -25,11 +42,11 @@ std::u16string OwnExecutablePath() {
   }
 }
 
-std::u16string FullPathName(std::u16string_view path) {
+std::u16string PosixFiles::FullPathName(std::u16string_view path) {
   return Utf8ToWide(posix::FileSystemPath(path));
 }
 
-PathKind GetPathKind(std::u16string_view path) {
+PathKind PosixFiles::GetPathKind(std::u16string_view path) {
   const std::string native = posix::FileSystemPath(path);
   struct stat info {};
   if (native.empty() || stat(native.c_str(), &info) != 0) return PathKind::Missing;

@@ -12,7 +12,7 @@
 #include "app/offer_texts.h"
 #include "framework/headless/headless_backend.h"
 #include "framework/picture.h"
-#include "platform/command_line.h"
+#include "tests/support/fake_command_line.h"
 
 #ifndef NVK_BACKGROUND_JPG
 #error "NVK_BACKGROUND_JPG names the picture asset"
@@ -48,7 +48,7 @@ class LayoutTest : public ::testing::Test {
 
   framework::HeadlessBackend* mBackend = nullptr;
   TMainForm* mForm = nullptr;
-  platform::ScopedCommandLineForTesting mLine{"ToolbarSetup"};
+  FakeCommandLine mLine{"ToolbarSetup"};
 };
 
 TEST_F(LayoutTest, FormPropertiesAndHandlers) {
@@ -64,7 +64,7 @@ TEST_F(LayoutTest, FormPropertiesAndHandlers) {
   EXPECT_EQ(p.Font, (TFont{u"Tahoma", 11, false, false, clWindowText}));
   EXPECT_TRUE(static_cast<bool>(mForm->OnShow));
   ASSERT_NE(mForm->CloseTimer, nullptr);
-  EXPECT_FALSE(mForm->CloseTimer->Enabled());
+  EXPECT_FALSE(mForm->CloseTimer->Enabled()) << "made disabled, against a new timer's default";
   EXPECT_EQ(mForm->CloseTimer->Interval(), 100u);
   EXPECT_TRUE(static_cast<bool>(mForm->CloseTimer->OnTimer));
   ASSERT_NE(mForm->InstallBtn, nullptr);
@@ -88,9 +88,12 @@ TEST_F(LayoutTest, ControlsInOrderWithTheirPlaces) {
               (std::vector<int>{e.Left, e.Top, e.Width, e.Height, e.TabOrder}));
     EXPECT_EQ(c.Parent, i == 0 ? nullptr : static_cast<TControl*>(mForm->Panel1));
   }
-  // The form's fields point at the controls of the same name.
-  EXPECT_EQ(mForm->GoogleDefChk, controls[8]);
-  EXPECT_EQ(mForm->GoogleMsgLbl7, controls[10]);
+  // Every field of the form points at the control of its name.
+  const TControl* fields[] = {mForm->Panel1,        mForm->Image2,        mForm->GoogleMsgLbl0, mForm->GoogleMsgLbl1,
+                              mForm->GoogleMsgLbl2, mForm->GoogleMsgLbl3, mForm->GoogleMsgLbl4, mForm->GoogleMsgLbl5,
+                              mForm->GoogleDefChk,  mForm->GoogleMsgLbl6, mForm->GoogleMsgLbl7, mForm->InstallBtn};
+  ASSERT_EQ(std::size(fields), controls.size());
+  for (std::size_t i = 0; i < controls.size(); ++i) EXPECT_EQ(fields[i], controls[i]) << i;
 }
 
 TEST_F(LayoutTest, TextsFontsAndCheckBox) {
@@ -101,7 +104,10 @@ TEST_F(LayoutTest, TextsFontsAndCheckBox) {
   } labels[] = {
       {mForm->GoogleMsgLbl0, offer_texts::GoogleMsgLbl0, {u"Tahoma", 15, false, false, clWindowText}},
       {mForm->GoogleMsgLbl1, offer_texts::GoogleMsgLbl1, {u"Tahoma", 11, false, false, clWindowText}},
+      {mForm->GoogleMsgLbl2, offer_texts::GoogleMsgLbl2, {u"Tahoma", 11, false, false, clWindowText}},
+      {mForm->GoogleMsgLbl3, offer_texts::GoogleMsgLbl3, {u"Tahoma", 11, false, false, clWindowText}},
       {mForm->GoogleMsgLbl4, offer_texts::GoogleMsgLbl4, {u"Tahoma", 11, false, false, clWindowText}},
+      {mForm->GoogleMsgLbl5, offer_texts::GoogleMsgLbl5, {u"Tahoma", 11, false, false, clWindowText}},
       {mForm->GoogleMsgLbl6, offer_texts::GoogleMsgLbl6, {u"Tahoma", 11, false, false, clWindowText}},
       {mForm->GoogleMsgLbl7, offer_texts::GoogleMsgLbl7, {u"Tahoma", 12, false, false, clWindowText}},
   };

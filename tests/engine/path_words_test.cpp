@@ -6,14 +6,14 @@
 #include <fstream>
 #include <random>
 
-#include "engine/path_words.h"
+#include "common/path_words.h"
 #include "framework/paths.h"
 #include "platform/text.h"
 
 namespace {
 
-using engine::kLinuxPathDelimiters;
-using engine::kWindowsPathDelimiters;
+using common::kLinuxPathDelimiters;
+using common::kWindowsPathDelimiters;
 
 struct WordCase {
   std::u16string Path;
@@ -25,11 +25,11 @@ struct WordCase {
 
 std::string Printable(const std::u16string& text) { return platform::WideToUtf8(text); }
 
-void ExpectWords(const WordCase& c, const engine::PathDelimiters& delimiters) {
-  EXPECT_EQ(engine::FolderPart(c.Path, delimiters), c.Folder) << Printable(c.Path);
-  EXPECT_EQ(engine::FileNamePart(c.Path, delimiters), c.FileName) << Printable(c.Path);
-  EXPECT_EQ(engine::WithTrailingDelimiter(c.Path, delimiters), c.With) << Printable(c.Path);
-  EXPECT_EQ(engine::WithoutTrailingDelimiter(c.Path, delimiters), c.Without) << Printable(c.Path);
+void ExpectWords(const WordCase& c, const common::PathDelimiters& delimiters) {
+  EXPECT_EQ(common::FolderPart(c.Path, delimiters), c.Folder) << Printable(c.Path);
+  EXPECT_EQ(common::FileNamePart(c.Path, delimiters), c.FileName) << Printable(c.Path);
+  EXPECT_EQ(common::WithTrailingDelimiter(c.Path, delimiters), c.With) << Printable(c.Path);
+  EXPECT_EQ(common::WithoutTrailingDelimiter(c.Path, delimiters), c.Without) << Printable(c.Path);
 }
 
 TEST(PathWords, WindowsDelimiters) {
@@ -67,11 +67,11 @@ TEST(PathWords, LinuxDelimiters) {
 }
 
 TEST(PathWords, FrameworkUsesThisPlatformsDelimiters) {
-  const engine::PathDelimiters& platform = PlatformPathDelimiters();
+  const common::PathDelimiters& platform = PlatformPathDelimiters();
   const std::u16string path = u"C:\\a/b:c";
-  EXPECT_EQ(ExtractFilePath(path), engine::FolderPart(path, platform));
-  EXPECT_EQ(ExtractFileName(path), engine::FileNamePart(path, platform));
-  EXPECT_EQ(IncludeTrailingPathDelimiter(path), engine::WithTrailingDelimiter(path, platform));
+  EXPECT_EQ(ExtractFilePath(path), common::FolderPart(path, platform));
+  EXPECT_EQ(ExtractFileName(path), common::FileNamePart(path, platform));
+  EXPECT_EQ(IncludeTrailingPathDelimiter(path), common::WithTrailingDelimiter(path, platform));
   EXPECT_EQ(ExcludeTrailingPathDelimiter(u"x\\"), u"x");
 #ifdef _WIN32
   EXPECT_EQ(ExtractFilePath(path), u"C:\\a/b:");

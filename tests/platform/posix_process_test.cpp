@@ -30,7 +30,7 @@ class PosixLaunchTest : public ::testing::Test {
   std::optional<StandInRun> RunToEnd(const std::u16string& file) {
     platform::LaunchRecord record;
     record.File = file;
-    record.Directory = engine::FolderPart(file, engine::kLinuxPathDelimiters);
+    record.Directory = common::FolderPart(file, common::kLinuxPathDelimiters);
     Handle process = nullptr;
     if (!mProcesses.Launch(record, &process)) {
       EXPECT_EQ(process, nullptr);
@@ -166,7 +166,7 @@ TEST_F(PosixLaunchTest, ProcessNamesAreExecutableBaseNames) {
 
   EXPECT_EQ(names[id], u"tool.exe");
   EXPECT_EQ(names[static_cast<platform::ProcessId>(getpid())], platform::Utf8ToWide(
-      fs::path(platform::WideToUtf8(platform::OwnExecutablePath())).filename().string()));
+      fs::path(platform::WideToUtf8(platform::SystemFiles().OwnExecutablePath())).filename().string()));
   standin::Release(go);
   EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, launched));
   mProcesses.CloseHandle(launched);

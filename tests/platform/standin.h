@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/path_words.h"
+#include "common/path_words.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -26,7 +26,7 @@
 namespace standin {
 
 inline std::u16string OwnFolder() {
-  return engine::FolderPart(platform::OwnExecutablePath(), engine::kLinuxPathDelimiters);
+  return common::FolderPart(platform::SystemFiles().OwnExecutablePath(), common::kLinuxPathDelimiters);
 }
 
 // The stand-in beside the test program, under the installer's name or as tool.exe.

@@ -1,4 +1,4 @@
-// Scripted process services and clock for driving the worker without a platform.
+// Scripted process services for driving the worker without a platform.
 #pragma once
 
 #include <atomic>
@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_platform.h"
+#include "platform/process.h"
 
+// Put in place for its lifetime.
 class FakeProcesses final : public platform::ProcessServices {
  public:
   // The script. Set before the worker starts.
@@ -44,7 +45,7 @@ class FakeProcesses final : public platform::ProcessServices {
     std::lock_guard<std::mutex> lock(mMutex);
     mRecord.Calls.push_back("Launch");
     mRecord.Launched = record;
-    *process = (LaunchSucceeds && LaunchGivesHandle) ? Issue() : nullptr;
+    *process = (LaunchSucceeds && LaunchGivesHandle) ? Issue("launched") : nullptr;
     return LaunchSucceeds;
   }
   platform::ProcessId ProcessIdOf(platform::Handle process) override {
@@ -61,7 +62,7 @@ class FakeProcesses final : public platform::ProcessServices {
     if (OnOpen) OnOpen(count);
     if (OpensBeforeFailure >= 0 && count > OpensBeforeFailure) return nullptr;
     std::lock_guard<std::mutex> lock(mMutex);
-    return Issue();
+    return Issue("opened " + std::to_string(count));
   }
   std::uint32_t Wait(platform::Handle process, std::uint32_t milliseconds) override {
     int count;
@@ -79,7 +80,8 @@ class FakeProcesses final : public platform::ProcessServices {
   void CloseHandle(platform::Handle handle) override {
     if (handle == nullptr) return;
     std::lock_guard<std::mutex> lock(mMutex);
-    mRecord.Calls.push_back("Close");
+    const auto label = mLabels.find(handle);
+    mRecord.Calls.push_back("Close " + (label != mLabels.end() ? label->second : std::string("unknown")));
     ++mRecord.Closes[handle];
   }
   platform::Handle SnapshotProcesses() override { return nullptr; }
@@ -111,40 +113,18 @@ class FakeProcesses final : public platform::ProcessServices {
     std::lock_guard<std::mutex> lock(mMutex);
     mRecord.Calls.push_back(call);
   }
-  platform::Handle Issue() {  // mMutex held
+  // A new handle, named in the close calls by its label ("launched", "opened N"). mMutex held.
+  platform::Handle Issue(std::string label) {
     auto* handle = reinterpret_cast<platform::Handle>(static_cast<std::uintptr_t>(0x1000 + 4 * mRecord.Issued.size()));
     mRecord.Issued.push_back(handle);
+    mLabels[handle] = std::move(label);
     return handle;
   }
 
   std::mutex mMutex;
   Record mRecord;
+  std::map<platform::Handle, std::string> mLabels;
   int mOpens = 0;
   int mWaits = 0;
-};
-
-// A clock that moves only when told, and counted COM calls.
-class FakeEnginePlatform final : public engine::EnginePlatform {
- public:
-  explicit FakeEnginePlatform(FakeProcesses& processes) : mProcesses(processes) {}
-  platform::ProcessServices& Processes() override { return mProcesses; }
-  std::int64_t Now() override { return mNow.load(); }
-  void Advance(std::int64_t seconds) { mNow.fetch_add(seconds); }
-  platform::HResult ComInitializeEx(std::uint32_t flags) override {
-    mComFlags.store(flags);
-    ++mComInits;
-    return platform::kSOk;
-  }
-  void ComUninitialize() override { ++mComUninits; }
-
-  int ComInits() const { return mComInits.load(); }
-  int ComUninits() const { return mComUninits.load(); }
-  std::uint32_t ComFlags() const { return mComFlags.load(); }
-
- private:
-  FakeProcesses& mProcesses;
-  std::atomic<std::int64_t> mNow{1'700'000'000};
-  std::atomic<int> mComInits{0};
-  std::atomic<int> mComUninits{0};
-  std::atomic<std::uint32_t> mComFlags{0};
+  platform::ScopedProcessesForTesting mScope{*this};
 };

@@ -10,19 +10,20 @@ namespace {
 using namespace platform;
 
 TEST(ComInitialization, PerThreadCountsAndModel) {
-  std::thread([] {
-    EXPECT_EQ(ComInitializeEx(kCoinitApartmentThreaded | kCoinitDisableOle1Dde), kSOk);
-    EXPECT_EQ(ComInitialize(), kSFalse) << "the same model again";
-    EXPECT_EQ(ComInitializeEx(0 /* multithreaded */), kRpcEChangedMode);
-    ComUninitialize();
-    ComUninitialize();
-    EXPECT_EQ(ComInitializeEx(0), kSOk) << "after the last uninitialise the model may change";
-    ComUninitialize();
+  ComServices& com = SystemCom();
+  std::thread([&com] {
+    EXPECT_EQ(com.CoInitializeEx(kCoinitApartmentThreaded | kCoinitDisableOle1Dde), kSOk);
+    EXPECT_EQ(com.CoInitialize(), kSFalse) << "the same model again";
+    EXPECT_EQ(com.CoInitializeEx(0 /* multithreaded */), kRpcEChangedMode);
+    com.CoUninitialize();
+    com.CoUninitialize();
+    EXPECT_EQ(com.CoInitializeEx(0), kSOk) << "after the last uninitialise the model may change";
+    com.CoUninitialize();
   }).join();
   // Another thread starts afresh.
-  std::thread([] {
-    EXPECT_EQ(ComInitializeEx(0), kSOk);
-    ComUninitialize();
+  std::thread([&com] {
+    EXPECT_EQ(com.CoInitializeEx(0), kSOk);
+    com.CoUninitialize();
   }).join();
 }
 

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "diag/debug_console.h"
 #include "diag/debug_console_testing.h"
 #include "engine/execute_program.h"
 #include "framework/sysutils.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_com.h"
 #include "tests/support/fake_console.h"
 #include "tests/support/fake_processes.h"
 #include "tests/support/headless_app.h"
@@ -24,15 +27,18 @@ class WorkerTest : public ::testing::Test {
     mParam.ShowCommand = 1;
     mParam.ResultFlag = &mFlag;
     mProcesses.WatchedFlag = &mFlag;
+    mProcesses.OnLaunch = [this] { mWorkerThread = std::this_thread::get_id(); };
   }
 
-  // Runs one request to its end; returns the trace lines.
+  // Runs one request to its end; returns the trace lines. The worker's thread
+  // is known once it has launched.
   std::vector<std::string> Run(std::int32_t installMethod) {
     DebugConsoleInstance(true);
     mBackend = RunScenario([this, installMethod](ScenarioForm& form) {
       mWorker = new ExecuteProgram(true, mParam, &mMethod, installMethod);
       mWorker->OnTerminate = [this, &form](TObject*) {
         mNoticeOnMain = framework::IsMainThread();
+        mRemoveStagedAtEnd = mWorker->Request().RemoveStaged;
         form.Close();
       };
       mWorker->Start();
@@ -40,6 +46,14 @@ class WorkerTest : public ::testing::Test {
     std::vector<std::string> lines;
     for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
     return lines;
+  }
+
+  // The COM calls made off the main thread, in order.
+  std::vector<std::string> WorkerComCalls() {
+    std::vector<std::string> out;
+    for (const FakeCom::Call& c : mCom.Calls())
+      if (c.Thread != mMainThread) out.push_back(c.Name);
+    return out;
   }
 
   // Synchronize calls made by the worker, beside its termination notice.
@@ -54,14 +68,17 @@ class WorkerTest : public ::testing::Test {
   FakeConsole mConsole;
   diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
   FakeProcesses mProcesses;
-  FakeEnginePlatform mPlatform{mProcesses};
-  engine::ScopedEnginePlatformForTesting mPlatformScope{mPlatform};
+  FakeClock mClock;
+  FakeCom mCom;
   ExeParameter mParam;
   InstallMethodParam mMethod;
   bool mFlag = false;
   ExecuteProgram* mWorker = nullptr;
   framework::HeadlessBackend* mBackend = nullptr;
   bool mNoticeOnMain = false;
+  bool mRemoveStagedAtEnd = false;
+  std::thread::id mWorkerThread;
+  const std::thread::id mMainThread = std::this_thread::get_id();
 };
 
 using Lines = std::vector<std::string>;
@@ -74,16 +91,19 @@ TEST_F(WorkerTest, DialogRequestEndsWhenTheInstallerEnds) {
   EXPECT_EQ(record.Launched.Parameters, u"/r:NVKM");
   EXPECT_EQ(record.Launched.Directory, kFolder) << "the program's folder is the working folder";
   EXPECT_EQ(record.Launched.ShowCommand, 1);
-  EXPECT_EQ(record.Calls, (Lines{"Launch", "ProcessIdOf", "Open 4242", "Wait 200", "Close", "Open 4242", "Wait 200",
-                                 "Close", "Open 4242", "Wait 200", "Close", "Open 4242", "Wait 200", "Close", "Close"}));
+  EXPECT_EQ(record.Calls,
+            (Lines{"Launch", "ProcessIdOf", "Open 4242", "Wait 200", "Close opened 1", "Open 4242", "Wait 200",
+                   "Close opened 2", "Open 4242", "Wait 200", "Close opened 3", "Open 4242", "Wait 200",
+                   "Close launched", "Close opened 4"}))
+      << "the launch handle is closed before the last opened one";
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
   EXPECT_TRUE(mFlag);
   EXPECT_EQ(record.FlagAtWait.front(), true) << "handed back before any waiting";
   EXPECT_EQ(HandBacks(), 1);
   EXPECT_TRUE(mNoticeOnMain);
-  EXPECT_EQ(mPlatform.ComInits(), 1);
-  EXPECT_EQ(mPlatform.ComFlags(), 0x6u);
-  EXPECT_EQ(mPlatform.ComUninits(), 1);
+  EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize"}));
+  EXPECT_EQ(mCom.CallsOn(mWorkerThread).size(), 2u) << "both on the worker";
+  EXPECT_TRUE(mClock.Sleeps().empty()) << "method 0 waits on the process, never on the clock";
 }
 
 TEST_F(WorkerTest, FailedOpenEndsTheWait) {
@@ -104,6 +124,42 @@ TEST_F(WorkerTest, TerminationRequestEndsTheWaitAndKeepsTheStagedFolder) {
   const FakeProcesses::Record record = mProcesses.Snapshot();
   EXPECT_EQ(std::count(record.Calls.begin(), record.Calls.end(), "Wait 200"), 5);
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+  EXPECT_FALSE(mRemoveStagedAtEnd) << "a terminated run keeps its staged folder";
+}
+
+TEST_F(WorkerTest, RemoveStagedStaysSetWhenTheRunEndsByItself) {
+  mParam.RemoveStaged = true;
+  mProcesses.WaitsBeforeEnd = 2;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"}));
+  EXPECT_TRUE(mRemoveStagedAtEnd);
+}
+
+TEST_F(WorkerTest, TerminationIsCheckedBeforeTheTimeOut) {
+  // Both are due at the same pass: the termination request names the reason.
+  mParam.RemoveStaged = true;
+  mMethod.UseTimeout = 1;
+  mMethod.TimeoutSeconds = 5;
+  mProcesses.WaitsBeforeEnd = -1;
+  mProcesses.OnWait = [this](int count) {
+    if (count == 3) {
+      mClock.Advance(60);
+      mWorker->Terminate();
+    }
+  };
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
+  EXPECT_FALSE(mRemoveStagedAtEnd);
+}
+
+TEST_F(WorkerTest, TimeOutAloneKeepsRemoveStaged) {
+  mParam.RemoveStaged = true;
+  mMethod.UseTimeout = 1;
+  mMethod.TimeoutSeconds = 5;
+  mProcesses.WaitsBeforeEnd = -1;
+  mProcesses.OnWait = [this](int count) {
+    if (count == 3) mClock.Advance(60);
+  };
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by time out"}));
+  EXPECT_TRUE(mRemoveStagedAtEnd);
 }
 
 TEST_F(WorkerTest, TimeOutCountsWholeSecondsFromTheStartIncludingTimeBeforeTheLaunch) {
@@ -130,8 +186,7 @@ TEST_F(WorkerTest, TimeOutCountsWholeSecondsFromTheStartIncludingTimeBeforeTheLa
     diag_testing::ScopedConsoleServices consoleScope(console);
     DebugConsoleInstance(true);
     FakeProcesses processes;
-    FakeEnginePlatform clock(processes);
-    engine::ScopedEnginePlatformForTesting platformScope(clock);
+    FakeClock clock;
     processes.WaitsBeforeEnd = 12;
     processes.OnLaunch = [&clock, &c] { clock.Advance(c.beforeLaunch); };
     processes.OnWait = [&clock](int) { clock.Advance(1); };
@@ -156,7 +211,7 @@ TEST_F(WorkerTest, NoWaitWhenAskedNotToOrWithoutAHandle) {
   mParam.WaitForExit = false;
   EXPECT_EQ(Run(0), (Lines{"Install Method = 0"}));
   FakeProcesses::Record record = mProcesses.Snapshot();
-  EXPECT_EQ(record.Calls, (Lines{"Launch", "Close"})) << "launched, handle closed at once";
+  EXPECT_EQ(record.Calls, (Lines{"Launch", "Close launched"})) << "launched, handle closed at once";
   EXPECT_TRUE(mFlag);
   EXPECT_EQ(HandBacks(), 1);
 }
@@ -195,8 +250,7 @@ TEST_F(WorkerTest, OtherMethodNumbersLaunchNothingAndHandNothingBack) {
   EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
   EXPECT_TRUE(mFlag) << "ResultFlag untouched";
   EXPECT_EQ(HandBacks(), 0);
-  EXPECT_EQ(mPlatform.ComInits(), 1);
-  EXPECT_EQ(mPlatform.ComUninits(), 1);
+  EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize"})) << "COM all the same";
 }
 
 TEST_F(WorkerTest, NullResultFlagIsNotWritten) {
@@ -216,7 +270,7 @@ TEST_F(WorkerTest, CopyRequestIsRecognisedInAnyCaseAndTracesNothing) {
     EXPECT_FALSE(mFlag);
     EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
     EXPECT_EQ(HandBacks(), 1);
-    EXPECT_EQ(mPlatform.ComInits(), 0) << "no COM for a copy request";
+    EXPECT_TRUE(WorkerComCalls().empty()) << "no COM for a copy request";
   }
   mParam.FileName = kFolder + u"COPYFILE.EXE";
   mProcesses.WaitsBeforeEnd = 0;
@@ -224,9 +278,7 @@ TEST_F(WorkerTest, CopyRequestIsRecognisedInAnyCaseAndTracesNothing) {
 }
 
 TEST(TimedOut, StrictlyLessThanTheWholeSecondsElapsed) {
-  FakeProcesses processes;
-  FakeEnginePlatform clock(processes);
-  engine::ScopedEnginePlatformForTesting scope(clock);
+  FakeClock clock;
   InstallMethodParam method;
   ExecuteProgram worker(true, ExeParameter{}, &method, 0);
   const std::int64_t start = clock.Now();

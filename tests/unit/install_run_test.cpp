@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "app/main_form.h"
 #include "diag/debug_console.h"
 #include "diag/debug_console_testing.h"
 #include "framework/headless/headless_backend.h"
 #include "framework/paths.h"
-#include "platform/command_line.h"
+#include "tests/support/fake_command_line.h"
 #include "platform/text.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_com.h"
 #include "tests/support/fake_console.h"
 #include "tests/support/fake_processes.h"
 
@@ -21,7 +24,7 @@ class InstallRunTest : public ::testing::Test {
   // Starts the program with the given arguments, presses "Install" (unless
   // told to close the dialog instead) and runs until the program ends.
   void RunProgram(const std::string& arguments, bool pressInstall = true) {
-    platform::ScopedCommandLineForTesting line("ToolbarSetup " + arguments);
+    FakeCommandLine line("ToolbarSetup " + arguments);
     auto backend = std::make_unique<framework::HeadlessBackend>();
     mBackend = backend.get();
     framework::SetBackend(std::move(backend));
@@ -52,8 +55,8 @@ class InstallRunTest : public ::testing::Test {
   FakeConsole mConsole;
   diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
   FakeProcesses mProcesses;
-  FakeEnginePlatform mPlatform{mProcesses};
-  engine::ScopedEnginePlatformForTesting mPlatformScope{mPlatform};
+  FakeClock mClock;
+  FakeCom mCom;
   framework::HeadlessBackend* mBackend = nullptr;
   bool mVisibleBefore = false;
   bool mVisibleAfterClick = true;
@@ -62,7 +65,14 @@ class InstallRunTest : public ::testing::Test {
 
 TEST_F(InstallRunTest, InstallLaunchesTheInstallerBesideTheProgramWaitsAndCloses) {
   mProcesses.WaitsBeforeEnd = 2;
+  const std::thread::id mainThread = std::this_thread::get_id();
+  std::vector<std::uint32_t> pausesAtLaunch;
+  mProcesses.OnLaunch = [&] { pausesAtLaunch = mClock.SleepsOn(mainThread); };
   RunProgram("/DEBUG");
+  EXPECT_EQ(pausesAtLaunch, (std::vector<std::uint32_t>{100})) << "a pause before the worker starts";
+  EXPECT_EQ(mClock.SleepsOn(mainThread), (std::vector<std::uint32_t>{100, 100}))
+      << "and one in the termination notice";
+  EXPECT_EQ(mClock.Sleeps().size(), 2u) << "nothing else pauses";
   const FakeProcesses::Record record = mProcesses.Snapshot();
   EXPECT_EQ(platform::WideToUtf8(record.Launched.File),
             platform::WideToUtf8(ProgramFolder() + u"Norvik_TB_Installer.exe"));
@@ -102,8 +112,6 @@ TEST_F(InstallRunTest, FileValuesResolveAgainstTheProgramFolder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
     FakeProcesses processes;
-    FakeEnginePlatform platform(processes);
-    engine::ScopedEnginePlatformForTesting scope(platform);
     processes.WaitsBeforeEnd = 0;
     RunProgram(c.arguments);
     EXPECT_EQ(platform::WideToUtf8(processes.Snapshot().Launched.File),
@@ -111,8 +119,6 @@ TEST_F(InstallRunTest, FileValuesResolveAgainstTheProgramFolder) {
   }
   // A parent-folder step leaves the program's folder.
   FakeProcesses processes;
-  FakeEnginePlatform platform(processes);
-  engine::ScopedEnginePlatformForTesting scope(platform);
   processes.WaitsBeforeEnd = 0;
   RunProgram("/FILE:..\\up.exe");
   const std::u16string launched = processes.Snapshot().Launched.File;

@@ -6,7 +6,7 @@
 #include "app/main_form.h"
 #include "diag/debug_console.h"
 #include "diag/debug_console_testing.h"
-#include "platform/command_line.h"
+#include "tests/support/fake_command_line.h"
 #include "platform/text.h"
 #include "tests/support/fake_console.h"
 
@@ -36,7 +36,7 @@ struct Outcome {
 Outcome Construct(const std::string& ansiLine) {
   FakeConsole console;
   diag_testing::ScopedConsoleServices scope(console);
-  platform::ScopedCommandLineForTesting line(ansiLine);
+  FakeCommandLine line(ansiLine);
   TMainForm form(nullptr);
   TDebugConsole* instance = diag_testing::CurrentInstance();
   return {form.mInstallerFile, instance != nullptr && instance->Enabled(), form.mCloseOnShow};

@@ -223,4 +223,31 @@ TEST(Timers, FirstTickOneIntervalLaterOnTheMainThreadAndDisableStops) {
   EXPECT_EQ(ticksAfterDisable, 0);
 }
 
+class PriorityProbe : public TThread {
+ public:
+  PriorityProbe() : TThread(true) {}
+  ~PriorityProbe() override { TerminateAndWait(); }
+  TThreadPriority seenAtStart{};
+  TThreadPriority seenAfterSet{};
+
+ protected:
+  void Execute() override {
+    seenAtStart = Priority();
+    SetPriority(TThreadPriority::tpNormal);
+    seenAfterSet = Priority();
+  }
+};
+
+TEST(Threads, PrioritySetBeforeStartAndFromTheThreadItself) {
+  PriorityProbe fresh;
+  EXPECT_EQ(fresh.Priority(), TThreadPriority::tpNormal) << "normal until set";
+  PriorityProbe thread;
+  thread.SetPriority(TThreadPriority::tpLower);
+  thread.Start();
+  thread.WaitFor();
+  EXPECT_EQ(thread.seenAtStart, TThreadPriority::tpLower);
+  EXPECT_EQ(thread.seenAfterSet, TThreadPriority::tpNormal);
+  EXPECT_EQ(thread.Priority(), TThreadPriority::tpNormal);
+}
+
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace engine {
+namespace common {
 
 // The characters that structure a path on one platform.
 struct PathDelimiters {
@@ -59,4 +59,4 @@ inline std::u16string WithoutTrailingDelimiter(std::u16string_view path, const P
   return std::u16string(path);
 }
 
-}  // namespace engine
+}  // namespace common

@@ -1,0 +1,51 @@
+// A clock that moves only when told or when someone sleeps on it; put in place for its lifetime.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+
+class FakeClock final : public platform::Clock {
+ public:
+  // Calendar seconds: the start, plus what was advanced, plus whole seconds slept.
+  std::int64_t Now() override { return kStart + mSeconds.load() + mSleptMs.load() / 1000; }
+  // Records the pause and lets the time pass at once.
+  void Sleep(std::uint32_t milliseconds) override {
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mSleeps.push_back({milliseconds, std::this_thread::get_id()});
+    }
+    mSleptMs.fetch_add(milliseconds);
+    std::this_thread::yield();
+  }
+
+  void Advance(std::int64_t seconds) { mSeconds.fetch_add(seconds); }
+
+  struct Pause {
+    std::uint32_t Milliseconds;
+    std::thread::id Thread;
+  };
+  std::vector<Pause> Sleeps() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mSleeps;
+  }
+  std::vector<std::uint32_t> SleepsOn(std::thread::id thread) {
+    std::vector<std::uint32_t> out;
+    for (const Pause& p : Sleeps())
+      if (p.Thread == thread) out.push_back(p.Milliseconds);
+    return out;
+  }
+
+  static constexpr std::int64_t kStart = 1'700'000'000;
+
+ private:
+  std::atomic<std::int64_t> mSeconds{0};
+  std::atomic<std::int64_t> mSleptMs{0};
+  std::mutex mMutex;
+  std::vector<Pause> mSleeps;
+  platform::ScopedClockForTesting mScope{*this};
+};
