@@ -36,8 +36,10 @@ class ProcessServicesTest : public ::testing::Test {
     const platform::ProcessId id = mProcesses.ProcessIdOf(process);
     EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, process));
     mProcesses.CloseHandle(process);
-    for (const StandInRun& run : standin::ReadRuns(mLog)) {
-      if (run.Pid == id) return run;
+    // The newest record of that id: the system may have given it to an earlier run too.
+    const std::vector<StandInRun> runs = standin::ReadRuns(mLog);
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+      if (run->Pid == id) return *run;
     }
     ADD_FAILURE() << "no record of process " << id;
     return {};
