@@ -41,8 +41,11 @@ bool ParseNumber(std::string_view text, Number& number) {
   return error == std::errc() && end != text.data();
 }
 
+// The kernel's flag of a process whose end has begun (PF_EXITING).
+constexpr std::uint32_t kExiting = 0x4;
+
 // The space-separated fields after the command name of a stat line: the
-// state is field 0, the parent 1, the start time 19.
+// state is field 0, the parent 1, the flags 6, the start time 19.
 std::vector<std::string_view> FieldsAfterName(std::string_view line) {
   std::vector<std::string_view> fields;
   const std::size_t close = line.rfind(')');
@@ -68,7 +71,10 @@ bool ReadProcStat(std::uint32_t id, ProcInfo& info) {
   const std::vector<std::string_view> fields = FieldsAfterName(line);
   if (fields.size() < 20 || fields[0].empty()) return false;
   info.Id = id;
-  info.Zombie = fields[0][0] == 'Z';
+  info.Zombie = fields[0][0] == 'Z' || fields[0][0] == 'X';
+  std::uint32_t flags = 0;
+  if (!ParseNumber(fields[6], flags)) return false;
+  info.Exiting = (flags & kExiting) != 0;
   return ParseNumber(fields[1], info.ParentId) && ParseNumber(fields[19], info.StartTicks);
 }
 

@@ -17,6 +17,8 @@ struct ProcInfo {
   std::string Name;
   // Ended but not yet reaped by its parent (state Z).
   bool Zombie = false;
+  // Its end has begun (the kernel is tearing it down; a zombie next).
+  bool Exiting = false;
   // When the process started, in clock ticks since boot; together with the
   // id it tells one process from a later one that reuses the id.
   std::uint64_t StartTicks = 0;

@@ -81,8 +81,7 @@ class ProcessEventService {
   std::uint64_t ResyncCountForTesting() const;
 
  private:
-  class Core;
-  std::shared_ptr<Core> mCore;
+  std::shared_ptr<class ProcessEventCore> mCore;
 };
 
 // The process-wide service (default options), made on first use and never
