@@ -58,22 +58,27 @@ TEST(ProcessEventsRaceTest, NoCallbackRunsAfterUnsubscribeReturns) {
   std::atomic<std::uint64_t> calls{0};
   std::mt19937 random(7);
   for (int round = 0; round < 150; ++round) {
-    // Every other round a second subscription keeps the service running, so
-    // that both the last and a not-last Unsubscribe race deliveries.
+    // Every other round a second, slow subscription comes first in the
+    // deliveries of stops and keeps the service running, so that both the
+    // last and a not-last Unsubscribe race deliveries, also one that waits
+    // its turn behind another subscriber.
     auto keeper = std::make_unique<Target>();
     std::uint64_t keeperId = 0;
     if (round % 2 == 0) {
       keeperId = service.Subscribe(ProcessEventKind::Stop, [target = keeper.get()](const ProcessEvent&) {
         ++target->Calls;
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
       });
       ASSERT_NE(keeperId, 0u);
     }
     auto target = std::make_unique<Target>();
+    // A call that starts, or is still running, after the Unsubscribe calls returned is late.
     const auto callback = [&lateCalls, &calls, raw = target.get()](const ProcessEvent&) {
       if (raw->Ended.load()) lateCalls.fetch_add(1);
       ++raw->Calls;
       calls.fetch_add(1);
       std::this_thread::sleep_for(std::chrono::microseconds(200));  // widen the window
+      if (raw->Ended.load()) lateCalls.fetch_add(1);
     };
     const std::uint64_t start = service.Subscribe(ProcessEventKind::Start, callback);
     const std::uint64_t stop = service.Subscribe(ProcessEventKind::Stop, callback);
@@ -93,6 +98,9 @@ TEST(ProcessEventsRaceTest, NoCallbackRunsAfterUnsubscribeReturns) {
 TEST(ProcessEventsRaceTest, UnsubscribeWaitsForACallbackRunningOnAnotherThread) {
   ProcessEventService service(FastOptions());
   ProcessChurn churn;
+  // Keeps the service running: the wait is the subscription's own, not the end of the threads.
+  const std::uint64_t keeper = service.Subscribe(ProcessEventKind::Stop, [](const ProcessEvent&) {});
+  ASSERT_NE(keeper, 0u);
   std::promise<void> entered;
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
@@ -118,6 +126,7 @@ TEST(ProcessEventsRaceTest, UnsubscribeWaitsForACallbackRunningOnAnotherThread) 
   release.set_value();
   unsubscriber.join();
   EXPECT_TRUE(returned.load());
+  service.Unsubscribe(keeper);
 }
 
 TEST(ProcessEventsRaceTest, UnsubscribeFromInsideItsOwnCallbackReturnsAndEndsItsDeliveries) {

@@ -52,10 +52,10 @@ class Recorder {
   }
 
   // Waits until the condition holds (called under the recorder's lock), for
-  // at most a generous two minutes; the condition's last result.
+  // at most a generous minute; the condition's last result.
   bool WaitFor(const std::function<bool()>& condition) {
     std::unique_lock<std::mutex> lock(mMutex);
-    return mChanged.wait_for(lock, std::chrono::minutes(2), condition);
+    return mChanged.wait_for(lock, std::chrono::minutes(1), condition);
   }
 
   // The events of one kind for a process, in order. Under the lock (inside

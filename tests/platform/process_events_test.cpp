@@ -3,11 +3,13 @@
 // without the right to listen they are skipped) and through /proc polling,
 // a burst, an overflow of the kernel's queue, and the service's life.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <set>
 
+#include "platform/posix/process_connector.h"
 #include "platform/posix/process_events.h"
 #include "tests/platform/process_events_support.h"
 
@@ -38,10 +40,14 @@ TEST(ProcessEventsTest, ConnectorSeesSpawnedChildStartWithItsParentAndItsStop) {
   ASSERT_TRUE(recorder.SubscribeTo(service));
   REQUIRE_CONNECTOR(service);
 
+  // A thread of this process that starts and ends is no process of its own.
+  std::thread([] {}).join();
   const pid_t child = events_test::RunShortProcess();
   ASSERT_GT(child, 0);
   ASSERT_TRUE(recorder.WaitFor([&] { return recorder.Stopped(Id(child)); }));
   recorder.UnsubscribeFrom(service);
+  EXPECT_FALSE(recorder.Started(Id(getpid())));
+  EXPECT_FALSE(recorder.Stopped(Id(getpid())));
 
   ASSERT_EQ(recorder.Starts(Id(child)).size(), 1u);
   EXPECT_EQ(recorder.Starts(Id(child))[0].ParentProcessId, Id(getpid()));
@@ -96,15 +102,13 @@ TEST(ProcessEventsTest, AfterAnOverflowEveryStopOfAStartedProcessArrives) {
   int release[2];
   ASSERT_EQ(pipe2(release, O_CLOEXEC), 0);
   std::vector<pid_t> longLived;
-  for (int i = 0; i < kLongLived; ++i) {
+  for (int i = 0; i < kLongLived; ++i) {  // one at a time, so that the small queue keeps up
     const pid_t child = events_test::Spawn({"cat"}, release[0]);
     ASSERT_GT(child, 0);
     longLived.push_back(child);
+    ASSERT_TRUE(recorder.WaitFor([&] { return recorder.Started(Id(child)); }));
   }
   close(release[0]);
-  ASSERT_TRUE(recorder.WaitFor([&] {
-    return std::all_of(longLived.begin(), longLived.end(), [&](pid_t id) { return recorder.Started(Id(id)); });
-  }));
 
   // While nothing is read, they end (half of them reaped, half left as
   // zombies) and a flood of short processes overflows the kernel's queue.
@@ -165,6 +169,35 @@ TEST(ProcessEventsTest, PollingSeesEveryProcessThatLivesAcrossTwoScans) {
     EXPECT_EQ(recorder.Stops(Id(child))[0].ParentProcessId, Id(getpid()));
     EXPECT_EQ(recorder.Stops(Id(child))[0].ProcessName, "sleep");
   }
+}
+
+TEST(ProcessEventsTest, InAnotherPidNamespaceTheServicePolls) {
+  // A grandchild in a new PID namespace (made as root; skipped where refused)
+  // reports through its exit code what it sees. This process has no other
+  // thread at this point, so the children may run ordinary code.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (unshare(CLONE_NEWPID) != 0) _exit(10);
+    const pid_t grandchild = fork();
+    if (grandchild == 0) {
+      if (platform::posix::SeesConnectorIds()) _exit(1);
+      ProcessEventService service;
+      const std::uint64_t id = service.Subscribe(ProcessEventKind::Start, [](const ProcessEvent&) {});
+      const bool polling = id != 0 && service.Source() == ProcessEventSource::Polling;
+      service.Unsubscribe(id);
+      _exit(polling ? 0 : 2);
+    }
+    int status = 0;
+    if (grandchild < 0 || waitpid(grandchild, &status, 0) != grandchild) _exit(11);
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 12);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "no right to make a PID namespace";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: ids taken as the connector's; 2: not polling";
+  EXPECT_TRUE(platform::posix::SeesConnectorIds()) << "this process runs in the first namespace";
 }
 
 TEST(ProcessEventsTest, ServiceRunsOnlyWhileSubscribedAndDeliversOnlyTheKindAsked) {
