@@ -31,6 +31,8 @@ class SourceControl {
   // Asks the loop to end and wakes it.
   void Stop();
 
+  // False when the wake-up descriptor could not be made: the loop could not be stopped.
+  bool Usable() const { return mWake >= 0; }
   bool Stopping() const { return mStopping.load(std::memory_order_acquire); }
   // Readable once Stop has been called.
   int WakeDescriptor() const { return mWake; }

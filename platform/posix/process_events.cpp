@@ -114,6 +114,7 @@ class ProcessEventEngine : public std::enable_shared_from_this<ProcessEventEngin
 
 std::shared_ptr<ProcessEventEngine> ProcessEventEngine::Start(const std::shared_ptr<ProcessEventCore>& core) {
   auto engine = std::make_shared<ProcessEventEngine>(core);
+  if (!engine->mControl.Usable()) return nullptr;
   const ProcessEventServiceOptions& options = core->mOptions;
   if (!options.ForcePolling && SeesConnectorIds()) {
     auto connector = std::make_unique<ProcessConnector>();
