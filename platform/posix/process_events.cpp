@@ -3,6 +3,7 @@
 // and the process-wide instance.
 #include "platform/posix/process_events.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -163,7 +164,8 @@ void ProcessEventEngine::Enqueue(std::vector<ProcessEvent>& events) {
 }
 
 void ProcessEventEngine::SourceMain() {
-  const std::chrono::milliseconds interval = std::min(mCore->mOptions.PollInterval, kLongestPollInterval);
+  const std::chrono::milliseconds interval =
+      std::clamp(mCore->mOptions.PollInterval, std::chrono::milliseconds(1), kLongestPollInterval);
   if (mConnector != nullptr && RunConnectorSource(*mConnector, mKnown, mControl)) return;
   // Polling from the start, or on from a connector that failed.
   if (mConnector != nullptr) mConnector.reset();

@@ -148,6 +148,52 @@ void Burst(ProcessEventService& service, const char* label, const std::vector<co
               Percentile(latencies, 0.99));
 }
 
+// The service's own pace: reports pile up in the kernel's queue while the
+// source is stalled, then are read, turned into events and delivered as fast
+// as the service goes. Connector only (a scan has nothing queued).
+void Drain(ProcessEventService& service, int count) {
+  Observed observed;
+  const std::uint64_t start = service.Subscribe(ProcessEventKind::Start, [&](const ProcessEvent& e) { observed.Add(e); });
+  const std::uint64_t stop = service.Subscribe(ProcessEventKind::Stop, [&](const ProcessEvent& e) { observed.Add(e); });
+  service.StallSourceForTesting(true);
+  std::vector<std::uint32_t> ids;
+  for (int i = 0; i < count; ++i) {
+    const pid_t pid = Spawn({"true"});
+    if (pid <= 0) continue;
+    waitpid(pid, nullptr, 0);
+    ids.push_back(static_cast<std::uint32_t>(pid));
+  }
+  const std::uint64_t resyncs = service.ResyncCountForTesting();
+  const Clock::time_point released = Clock::now();
+  service.StallSourceForTesting(false);
+  std::uint64_t last = observed.All();
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::uint64_t now = observed.All();
+    if (now == last) break;
+    last = now;
+  }
+  service.Unsubscribe(start);
+  service.Unsubscribe(stop);
+  const auto starts = observed.Starts();
+  const auto stops = observed.Stops();
+  Clock::time_point lastDelivery = released;
+  int delivered = 0;
+  for (std::uint32_t id : ids) {
+    for (const auto* seen : {&starts, &stops}) {
+      const auto found = seen->find(id);
+      if (found == seen->end()) continue;
+      ++delivered;
+      lastDelivery = std::max(lastDelivery, found->second);
+    }
+  }
+  const double seconds = std::chrono::duration<double>(lastDelivery - released).count();
+  std::printf("  %-26s %5zu queued while stalled; %5d of their events delivered in %6.3f s after release: %6.0f events/s"
+              "%s\n",
+              "drain of a stalled queue", ids.size(), delivered, seconds, seconds > 0 ? delivered / seconds : 0.0,
+              service.ResyncCountForTesting() > resyncs ? " (the queue overflowed: resynchronised)" : "");
+}
+
 void Idle(ProcessEventService& service, int seconds) {
   std::uint64_t events = 0;
   std::mutex mutex;
@@ -188,6 +234,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%s%s:\n", Name(source), polling ? " (200 ms between scans)" : "");
     Burst(service, "short (/bin/true, serial)", {"true"}, shortCount, 1);
+    if (!polling) Drain(service, 2000);
     Burst(service, "0.5 s each, 50 at a time", {"sleep", "0.5"}, 500, 50);
     Idle(service, idleSeconds);
   }
