@@ -6,6 +6,7 @@
 #include <string>
 
 #include "diag/debug_console.h"
+#include "platform/com.h"
 
 namespace {
 

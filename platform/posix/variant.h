@@ -1,7 +1,7 @@
 // Variants on Linux: clearing and the integer conversions the system uses.
 #pragma once
 
-#include "platform/wmi_types.h"
+#include "platform/com.h"
 
 namespace platform::posix {
 
