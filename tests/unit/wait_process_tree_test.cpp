@@ -1,0 +1,152 @@
+// Install method 1 and the tracker's lifetime in the worker, on scripted
+// process services, a fake clock and a fake event service.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "diag/debug_console.h"
+#include "diag/debug_console_testing.h"
+#include "engine/execute_program.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_com.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_processes.h"
+#include "tests/support/headless_app.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class ProcessTreeWaitTest : public ::testing::Test {
+ protected:
+  ProcessTreeWaitTest() {
+    mParam.FileName = kFolder + u"Norvik_TB_Installer.exe";
+    mParam.Parameters = u"/r:NVKM";
+    mParam.StageSource = u"0";
+    mParam.WaitForExit = true;
+    mParam.ShowCommand = 1;
+    mParam.ResultFlag = &mFlag;
+    mProcesses.LaunchedId = 4242;
+    mProcesses.OnLaunch = [this] { mWorkerThread = std::this_thread::get_id(); };
+  }
+
+  // Runs one request to its end; returns the trace lines.
+  Lines Run(std::int32_t installMethod) {
+    DebugConsoleInstance(true);
+    RunScenario([this, installMethod](ScenarioForm& form) {
+      mWorker = new ExecuteProgram(true, mParam, &mMethod, installMethod);
+      mWorker->SetPriority(TThreadPriority::tpLower);
+      mWorker->OnTerminate = [this, &form](TObject*) {
+        mPriorityAtEnd = mWorker->Priority();
+        form.Close();
+      };
+      mWorker->Start();
+      mStarted = true;
+    });
+    Lines lines;
+    for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
+    return lines;
+  }
+
+  std::vector<std::uint32_t> WorkerSleeps() { return mClock.SleepsOn(mWorkerThread); }
+
+#ifdef _WIN32
+  const std::u16string kFolder = u"C:\\Setup\\";
+#else
+  const std::u16string kFolder = u"/opt/setup/";
+#endif
+
+  FakeConsole mConsole;
+  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
+  FakeProcesses mProcesses;
+  FakeClock mClock;
+  FakeCom mCom;
+  ExeParameter mParam;
+  InstallMethodParam mMethod;
+  bool mFlag = false;
+  ExecuteProgram* mWorker = nullptr;
+  std::atomic<bool> mStarted{false};
+  TThreadPriority mPriorityAtEnd = TThreadPriority::tpIdle;
+  std::thread::id mWorkerThread;
+};
+
+const std::string kRootLine = "this->mPIDSet.insert(dwId) = 4242";
+const std::string kNoDescendant = "this->mLimitMonitorPID.size() < 2";
+
+TEST_F(ProcessTreeWaitTest, WithoutNotificationsOnlyTheTimeOutEndsTheWait) {
+  mMethod.UseTimeout = 1;
+  mMethod.TimeoutSeconds = 1;
+  // 150 ms passes on a clock that moves only by them: more than one whole
+  // second has passed at the 15th check, after 14 pauses (2.1 s).
+  Lines expected{"Install Method = 1", kRootLine};
+  expected.insert(expected.end(), 14, kNoDescendant);
+  expected.push_back("Break by time out");
+  EXPECT_EQ(Run(1), expected);
+  EXPECT_EQ(WorkerSleeps(), std::vector<std::uint32_t>(14, 150));
+  EXPECT_TRUE(mFlag);
+  EXPECT_EQ(mProcesses.Snapshot().Calls, (Lines{"Launch", "ProcessIdOf", "Close launched"}));
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+  EXPECT_EQ(mPriorityAtEnd, TThreadPriority::tpNormal);
+  EXPECT_EQ(mCom.CallsOn(mWorkerThread),
+            (Lines{"CoInitializeEx 6", "CoInitializeEx 6", "CoUninitialize", "CoUninitialize"}))
+      << "the run's own initialisation around the tracker's launch";
+}
+
+TEST_F(ProcessTreeWaitTest, IgnoreProcessEndAsksNothingOfTheTracker) {
+  mMethod.IgnoreProcessEnd = true;
+  mMethod.UseTimeout = 1;
+  mMethod.TimeoutSeconds = 0;
+  EXPECT_EQ(Run(1), (Lines{"Install Method = 1", kRootLine, "Break by time out"}));
+  EXPECT_EQ(WorkerSleeps(), std::vector<std::uint32_t>(7, 150)) << "0 s is passed after 1.05 s";
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+}
+
+TEST_F(ProcessTreeWaitTest, TerminationEndsTheWaitAtTheTopOfAPass) {
+  mParam.RemoveStaged = true;
+  std::thread stopper([this] {
+    while (!mStarted || mClock.Sleeps().size() < 3) std::this_thread::yield();
+    mWorker->Terminate();  // the worker cannot end by itself: no time-out, no notifications
+  });
+  const Lines lines = Run(1);
+  stopper.join();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines.back(), "Break by user terminate");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kNoDescendant), static_cast<long>(WorkerSleeps().size()))
+      << "one finished test per pass, each followed by its pause";
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+}
+
+TEST_F(ProcessTreeWaitTest, NoWaitWhenAskedNotTo) {
+  mParam.WaitForExit = false;
+  EXPECT_EQ(Run(1), (Lines{"Install Method = 1", kRootLine}));
+  EXPECT_TRUE(WorkerSleeps().empty());
+  EXPECT_EQ(mProcesses.Snapshot().Calls, (Lines{"Launch", "ProcessIdOf", "Close launched"}));
+  EXPECT_TRUE(mFlag);
+  EXPECT_EQ(mPriorityAtEnd, TThreadPriority::tpNormal);
+}
+
+TEST_F(ProcessTreeWaitTest, LaunchWithoutHandleWaitsForNothing) {
+  mProcesses.LaunchGivesHandle = false;
+  EXPECT_EQ(Run(1), (Lines{"Install Method = 1", "this->mPIDSet.insert(dwId) = 0"}));
+  EXPECT_TRUE(WorkerSleeps().empty());
+  EXPECT_TRUE(mFlag);
+}
+
+TEST_F(ProcessTreeWaitTest, FailedLaunchHandsBackFalseAndRunsNoLoop) {
+  mFlag = true;
+  mProcesses.LaunchSucceeds = false;
+  EXPECT_EQ(Run(1), Lines{"Install Method = 1"});
+  EXPECT_FALSE(mFlag);
+  EXPECT_TRUE(WorkerSleeps().empty());
+  EXPECT_EQ(mPriorityAtEnd, TThreadPriority::tpNormal);
+}
+
+TEST_F(ProcessTreeWaitTest, OtherMethodsLeaveThePriorityAlone) {
+  mProcesses.WaitsBeforeEnd = 0;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"}));
+  EXPECT_EQ(mPriorityAtEnd, TThreadPriority::tpLower);
+}
+
+}  // namespace
