@@ -279,7 +279,9 @@ TEST_F(ProcessEngineTest, FreshAndClearedTrackersReportFinishedWithoutProbing) {
   EXPECT_TRUE(mTracker->IsProcessTreeFinished());
   Launch();
   Start(kRoot, 200);
+  Stop(200);
   Stop(300);
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100, 200}, {300}, {200}, {100, 200}}));
   mTracker->ClearPIDSets();
   EXPECT_EQ(mTracker->SetsForTesting(), Sets{});
   Settle();
@@ -443,11 +445,20 @@ TEST_F(ProcessEngineTest, DestructionSilencesNewHandlersAndWaitsForTheRunningOne
   // Handlers that start once the flag is set read nothing and write nothing.
   // Until the destroyer has set it they still run; the tracker stays alive
   // meanwhile because the held handler has not left.
+  // A destroyer that did not wait would free the tracker meanwhile: stop
+  // calling it then.
   FakeEventProperties probe = StopEvent(300);
   do {
+    if (destroyed) break;
     probe = StopEvent(300);
     tracker->OnProcessStop(probe);
   } while (!probe.Log().empty());
+  if (destroyed) {
+    gate.Open();
+    handler.join();
+    destroyer.join();
+    FAIL() << "the tracker went while a handler was still running";
+  }
   Settle();
   FakeEventProperties start = StartEvent(kRoot, 201);
   tracker->OnProcessStart(start);
