@@ -1,11 +1,14 @@
-// COM services of the platform. On Windows these are the system's calls; on
-// Linux a stand-in keeps the same per-thread bookkeeping and results, so that
-// the core calls them the same way on both.
+// COM services of the platform, with the calls that reach the management
+// service. On Windows these are the system's calls; on Linux a stand-in keeps
+// the same per-thread bookkeeping and results and offers a small
+// management-event service of its own, so that the core calls them the same
+// way on both.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/seam.h"
+#include "platform/wmi_types.h"
 
 namespace platform {
 
@@ -28,6 +31,31 @@ class ComServices {
   // CoInitialize(nullptr): the single-threaded apartment.
   virtual HResult CoInitialize() = 0;
   virtual void CoUninitialize() = 0;
+
+  // The process's COM security, once per process: success the first time,
+  // RPC_E_TOO_LATE once it is set. Needs COM on the calling thread.
+  virtual HRESULT CoInitializeSecurity(void* securityDescriptor, LONG authServiceCount, void* authServices,
+                                       void* reserved1, DWORD authnLevel, DWORD impLevel, void* authList,
+                                       DWORD capabilities, void* reserved3) = 0;
+  // A new object of the class, its interface `iid` stored in *object with one
+  // reference for the caller (null on failure). Needs COM on the calling
+  // thread; the object belongs to the calling thread's apartment. Linux knows
+  // the administrative locator and the unsecured apartment.
+  virtual HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object) = 0;
+  // Sets the security used on calls through the proxy.
+  virtual HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD authnService, DWORD authzService,
+                                    OLECHAR* serverPrincipalName, DWORD authnLevel, DWORD impLevel, void* authInfo,
+                                    DWORD capabilities) = 0;
+
+  // Variants, on any thread. VariantInit empties a variant without looking at
+  // it; VariantClear frees what it holds and empties it; VariantChangeTypeEx
+  // converts source into dest (they may be the same variant) or fails leaving
+  // dest as it was.
+  virtual void VariantInit(VARIANT* variant) = 0;
+  virtual HRESULT VariantClear(VARIANT* variant) = 0;
+  virtual HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID locale, USHORT flags, VARTYPE type) = 0;
+  // The calling thread's locale.
+  virtual LCID GetThreadLocale() = 0;
 };
 
 // The real services of this platform. Lives for the whole process.

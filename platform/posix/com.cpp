@@ -1,14 +1,24 @@
 // The COM stand-in on Linux: per-thread initialisation counts with the
-// results Windows gives.
+// results Windows gives, the process's security flag, the classes of the
+// management-event stand-in, and variants.
 #include "platform/com.h"
+
+#include <atomic>
+
+#include "platform/posix/variant.h"
+#include "platform/posix/wmi_objects.h"
 
 namespace platform {
 namespace {
 
 constexpr std::uint32_t kModelMask = 0x2;  // apartment-threaded or multithreaded
+constexpr HRESULT kClassENoAggregation = ToHResult(0x80040110u);
+constexpr LCID kEnglishUnitedStates = 0x0409;
 
 thread_local int tInitCount = 0;
 thread_local std::uint32_t tModel = 0;
+
+std::atomic<bool> gSecuritySet{false};
 
 class PosixCom final : public ComServices {
  public:
@@ -25,6 +35,28 @@ class PosixCom final : public ComServices {
   void CoUninitialize() override {
     if (tInitCount > 0) --tInitCount;
   }
+
+  HRESULT CoInitializeSecurity(void*, LONG, void*, void*, DWORD, DWORD, void*, DWORD, void*) override {
+    if (tInitCount == 0) return kCoENotInitialized;
+    return gSecuritySet.exchange(true) ? kRpcETooLate : kSOk;
+  }
+  HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, void** object) override {
+    if (object == nullptr) return kEPointer;
+    *object = nullptr;
+    if (tInitCount == 0) return kCoENotInitialized;
+    if (outer != nullptr) return kClassENoAggregation;
+    return posix::CreateManagementObject(clsid, iid, object);
+  }
+  HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) override {
+    return proxy == nullptr ? kEInvalidArg : kSOk;
+  }
+
+  void VariantInit(VARIANT* variant) override { *variant = VARIANT{}; }
+  HRESULT VariantClear(VARIANT* variant) override { return posix::ClearVariant(variant); }
+  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID, USHORT, VARTYPE type) override {
+    return posix::ChangeVariantType(dest, source, type);
+  }
+  LCID GetThreadLocale() override { return kEnglishUnitedStates; }
 };
 
 }  // namespace

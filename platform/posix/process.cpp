@@ -26,6 +26,7 @@
 
 #include "platform/argv.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/proc_scan.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -125,6 +126,7 @@ class ProcessObject final : public HandleObject {
 
   int Pidfd() const { return mPidfd; }
   pid_t Pid() const { return mPid; }
+  bool Launched() const { return mLaunched; }
 
  private:
   const int mPidfd;
@@ -173,6 +175,16 @@ class HandleTable {
     std::shared_ptr<T> object = found == mObjects.end() ? nullptr : std::dynamic_pointer_cast<T>(found->second);
     if (object == nullptr) errno = EBADF;
     return object;
+  }
+
+  // True when an object of type T in the table satisfies the predicate.
+  template <class T, class Predicate>
+  bool Any(Predicate predicate) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return std::any_of(mObjects.begin(), mObjects.end(), [&predicate](const auto& entry) {
+      const T* object = dynamic_cast<const T*>(entry.second.get());
+      return object != nullptr && predicate(*object);
+    });
   }
 
   void Remove(Handle handle) {
@@ -275,62 +287,14 @@ class SpawnSettings {
   posix_spawnattr_t mAttributes;
 };
 
-std::string ReadSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string content;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return content;
-}
-
-std::string BaseName(const std::string& path) {
-  const std::size_t last = path.find_last_of("/\\");
-  return last == std::string::npos ? path : path.substr(last + 1);
-}
-
-// The executable file name of a process as Windows gives it: the base name
-// of its executable, else of its argv[0], else the kernel's short name.
-std::string ExecutableName(const std::string& pid) {
-  const std::string folder = "/proc/" + pid;
-  char target[4096];
-  const ssize_t length = readlink((folder + "/exe").c_str(), target, sizeof target);
-  if (length > 0) {
-    std::string path(target, static_cast<std::size_t>(length));
-    const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());
-    return BaseName(path);
-  }
-  const std::string commandLine = ReadSmallFile(folder + "/cmdline");
-  const std::string first = BaseName(commandLine.substr(0, commandLine.find('\0')));
-  if (!first.empty()) return first;
-  std::string shortName = ReadSmallFile(folder + "/comm");
-  if (!shortName.empty() && shortName.back() == '\n') shortName.pop_back();
-  return shortName;
-}
-
+// The process list as a snapshot gives it: running processes only (a
+// zombie has ended), with their executable names.
 std::vector<ProcessEntry> ListProcesses() {
   std::vector<ProcessEntry> entries;
-  DIR* dir = opendir("/proc");
-  if (dir == nullptr) return entries;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      continue;
-    }
-    ProcessEntry process;
-    process.Id = static_cast<ProcessId>(std::stoul(name));
-    process.ExeFile = AnsiToWide(ExecutableName(name));
-    entries.push_back(std::move(process));
+  for (const posix::ProcInfo& info : posix::ScanProcesses()) {
+    if (info.Zombie) continue;
+    entries.push_back(ProcessEntry{info.Id, AnsiToWide(info.Name)});
   }
-  closedir(dir);
-  std::sort(entries.begin(), entries.end(), [](const ProcessEntry& a, const ProcessEntry& b) { return a.Id < b.Id; });
   return entries;
 }
 
@@ -386,6 +350,18 @@ class PosixProcesses final : public ProcessServices {
     const pid_t pid = static_cast<pid_t>(id);
     const int pidfd = PidfdOpen(pid);
     if (pidfd < 0) return nullptr;
+    // An ended process that nobody reaps (an orphan: process 1 may not reap)
+    // is gone; only a launched child whose launch handle is still held stays
+    // openable until that handle is closed.
+    posix::ProcInfo info;
+    const bool running = posix::ReadProcStat(id, info) && !info.Zombie;
+    if (!running && !mHandles.Any<ProcessObject>([pid](const ProcessObject& held) {
+          return held.Launched() && held.Pid() == pid;
+        })) {
+      close(pidfd);
+      errno = ESRCH;
+      return nullptr;
+    }
     return mHandles.Add(std::make_shared<ProcessObject>(pidfd, pid, false));
   }
 

@@ -1,4 +1,5 @@
-// Counted COM initialisation calls; put in place for its lifetime.
+// Counted COM initialisation calls; put in place for its lifetime. The
+// management calls fail; variants are the platform's.
 #pragma once
 
 #include <atomic>
@@ -21,6 +22,26 @@ class FakeCom final : public platform::ComServices {
     return platform::kSOk;
   }
   void CoUninitialize() override { Add("CoUninitialize"); }
+  // The management calls are not this fake's business: they fail.
+  HRESULT CoInitializeSecurity(void*, LONG, void*, void*, DWORD, DWORD, void*, DWORD, void*) override {
+    Add("CoInitializeSecurity");
+    return platform::kEFail;
+  }
+  HRESULT CoCreateInstance(REFCLSID, IUnknown*, DWORD, REFIID, void** object) override {
+    Add("CoCreateInstance");
+    *object = nullptr;
+    return platform::kRegdbEClassNotReg;
+  }
+  HRESULT CoSetProxyBlanket(IUnknown*, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) override {
+    Add("CoSetProxyBlanket");
+    return platform::kEFail;
+  }
+  void VariantInit(VARIANT* variant) override { platform::SystemCom().VariantInit(variant); }
+  HRESULT VariantClear(VARIANT* variant) override { return platform::SystemCom().VariantClear(variant); }
+  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID locale, USHORT flags, VARTYPE type) override {
+    return platform::SystemCom().VariantChangeTypeEx(dest, source, locale, flags, type);
+  }
+  LCID GetThreadLocale() override { return platform::SystemCom().GetThreadLocale(); }
 
   struct Call {
     std::string Name;

@@ -1,0 +1,63 @@
+// The source thread's two ways of finding process starts and stops: reading
+// the kernel's process connector, or scanning /proc at an interval. Both keep
+// a KnownProcesses up to date and hand their events on in order.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/posix/known_processes.h"
+#include "platform/posix/process_connector.h"
+#include "platform/posix/process_events.h"
+
+namespace platform::posix {
+
+// What a source loop shares with the thread that stops it. Stop may be
+// called from any thread; the rest belongs to the source thread.
+class SourceControl {
+ public:
+  // events: receives each batch the source found, in order (called on the
+  // source thread). stalled and resyncs are the owner's test hooks and
+  // outlive this object.
+  SourceControl(std::function<void(std::vector<ProcessEvent>&)> events, const std::atomic<bool>& stalled,
+                std::atomic<std::uint64_t>& resyncs);
+  ~SourceControl();
+  SourceControl(const SourceControl&) = delete;
+  SourceControl& operator=(const SourceControl&) = delete;
+
+  // Asks the loop to end and wakes it.
+  void Stop();
+
+  bool Stopping() const { return mStopping.load(std::memory_order_acquire); }
+  // Readable once Stop has been called.
+  int WakeDescriptor() const { return mWake; }
+  // Returns once not stalled; false when stopping.
+  bool WaitWhileStalled() const;
+  bool Stalled() const { return mStalled.load(std::memory_order_acquire); }
+  // Hands the events on (and clears them); nothing for none.
+  void Hand(std::vector<ProcessEvent>& events) const;
+  void CountResync() const { mResyncs.fetch_add(1, std::memory_order_relaxed); }
+
+ private:
+  const std::function<void(std::vector<ProcessEvent>&)> mEvents;
+  const std::atomic<bool>& mStalled;
+  std::atomic<std::uint64_t>& mResyncs;
+  std::atomic<bool> mStopping{false};
+  const int mWake;
+};
+
+// Reads the connector until stopped; known must already hold the processes
+// that ran when listening began. After the kernel dropped reports it reads
+// what is still queued, then brings known to a /proc scan, so that no stop
+// of a known process is lost. Returns true when stopped, false when the
+// socket failed (the caller goes on by polling).
+bool RunConnectorSource(ProcessConnector& connector, KnownProcesses& known, const SourceControl& control);
+
+// Scans /proc every interval until stopped, handing on the differences.
+// known holds what was known when polling began.
+void RunPollingSource(std::chrono::milliseconds interval, KnownProcesses& known, const SourceControl& control);
+
+}  // namespace platform::posix
