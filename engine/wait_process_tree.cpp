@@ -11,7 +11,16 @@ constexpr std::uint32_t kTreePassMs = 150;
 
 }  // namespace
 
-void ExecuteProgram::CreateProcessTracker() { mProcessEngine = std::make_unique<ProcessEngine>(); }
+void ExecuteProgram::CreateProcessTracker() {
+  mProcessEngine = std::make_unique<ProcessEngine>();
+  if (!mProcessEngine->GetWMIEngine()->Connect()) return;
+  // Every process start and stop in the system reaches the tracker from now
+  // on; whether the queries were accepted is not looked at.
+  mProcessEngine->GetWMIEngine()->Subscribe("SELECT * FROM Win32_ProcessStartTrace", ProcessStartTrace,
+                                            mProcessEngine.get(), &ProcessEngine::ProcCreateIndicate);
+  mProcessEngine->GetWMIEngine()->Subscribe("SELECT * FROM Win32_ProcessStopTrace", ProcessStopTrace,
+                                            mProcessEngine.get(), &ProcessEngine::ProcDeleteIndicate);
+}
 
 void ExecuteProgram::WaitProcessTree(std::int64_t startTime) {
   mResult = mProcessEngine->LaunchProcess(mExeParam);

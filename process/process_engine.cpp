@@ -9,6 +9,7 @@
 #include "diag/debug_console.h"
 #include "platform/com.h"
 #include "platform/files.h"
+#include "process/wbem_event_properties.h"
 
 namespace {
 
@@ -41,9 +42,26 @@ class ProcessEngine::RunningHandler {
 
 ProcessEngine::~ProcessEngine() {
   mDestroying.store(1);
+  // Once the engine is gone no handler starts again.
+  mWMIEngine.reset();
   // A handler that passed its check before the flag was set may still wait
   // for the lock or hold it: the lock stays until the last one has left.
   while (mRunningHandlers.load() != 0) std::this_thread::yield();
+}
+
+NvkWMIEngine* ProcessEngine::GetWMIEngine() {
+  if (mWMIEngine == nullptr) mWMIEngine = std::make_unique<NvkWMIEngine>();
+  return mWMIEngine.get();
+}
+
+void ProcessEngine::ProcCreateIndicate(IWbemClassObject* object, void* userData) {
+  process::WbemEventProperties event(object);
+  static_cast<ProcessEngine*>(userData)->OnProcessStart(event);
+}
+
+void ProcessEngine::ProcDeleteIndicate(IWbemClassObject* object, void* userData) {
+  process::WbemEventProperties event(object);
+  static_cast<ProcessEngine*>(userData)->OnProcessStop(event);
 }
 
 bool ProcessEngine::LaunchProcess(const ExeParameter& exeParam) {

@@ -5,24 +5,34 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "common/process_id_set.h"
 #include "common/request.h"
 #include "platform/process.h"
 #include "process/event_properties.h"
+#include "wmi/wmi_engine.h"
 
 class ProcessEngine {
  public:
   // Main thread, inside the worker's construction: empty sets, no event engine.
   ProcessEngine() = default;
   // Worker thread. Stops the handlers (they return at once from now on),
-  // waits for those still running, then lets the lock and the sets go. No
-  // handler may start once this has begun waiting (the subscriptions are
-  // ended before the lock goes).
+  // destroys the event engine, which ends the subscriptions, waits for
+  // handlers still running, then lets the lock and the sets go.
   ~ProcessEngine();
   ProcessEngine(const ProcessEngine&) = delete;
   ProcessEngine& operator=(const ProcessEngine&) = delete;
+
+  // The event engine, made on first use; the tracker keeps it. Creating thread.
+  NvkWMIEngine* GetWMIEngine();
+
+  // The notification handlers (WMIEventCallback), with the tracker as user
+  // data: a process started, a process stopped. On the platform's delivery
+  // threads, any number at once; the object is lent for the call.
+  static void ProcCreateIndicate(IWbemClassObject* object, void* userData);
+  static void ProcDeleteIndicate(IWbemClassObject* object, void* userData);
 
   // Worker thread. Launches the request's program (its FileName, Parameters
   // and ShowCommand, the program's folder as working folder) and records the
@@ -70,6 +80,7 @@ class ProcessEngine {
   // very last access of this object, so that destruction can wait for it.
   class RunningHandler;
 
+  std::unique_ptr<NvkWMIEngine> mWMIEngine;  // null until GetWMIEngine
   common::ProcessIdSet mPIDSet;           // the tree: the launched process and what its members started
   common::ProcessIdSet mTmpDeletePIDSet;  // stops seen while the id was not in the tree
   common::ProcessIdSet mDeletePIDSet;     // members whose stop has been recorded

@@ -89,9 +89,9 @@ TEST_F(ProcessTreeWaitTest, WithoutNotificationsOnlyTheTimeOutEndsTheWait) {
   EXPECT_EQ(mProcesses.Snapshot().Calls, (Lines{"Launch", "ProcessIdOf", "Close launched"}));
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
   EXPECT_EQ(mPriorityAtEnd, TThreadPriority::tpNormal);
-  EXPECT_EQ(mCom.CallsOn(mWorkerThread),
-            (Lines{"CoInitializeEx 6", "CoInitializeEx 6", "CoUninitialize", "CoUninitialize"}))
-      << "the run's own initialisation around the tracker's launch";
+  EXPECT_EQ(mCom.CallsOn(mWorkerThread), (Lines{"CoInitializeEx 6", "CoInitializeEx 6", "CoUninitialize",
+                                               "CoUninitialize", "CoUninitialize", "CoUninitialize"}))
+      << "the run's pair around the tracker's pair, then the event engine's two releases at the end of method 1";
 }
 
 TEST_F(ProcessTreeWaitTest, IgnoreProcessEndAsksNothingOfTheTracker) {
