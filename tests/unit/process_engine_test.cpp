@@ -476,3 +476,49 @@ TEST_F(ProcessEngineTest, DestructionSilencesNewHandlersAndWaitsForTheRunningOne
   EXPECT_TRUE(destroyed);
   EXPECT_EQ(held.Log().back(), "Release ParentProcessId") << "the held handler finished its work";
 }
+
+#ifndef _WIN32
+// The handlers as the event engine calls them, on the Linux service's own
+// event objects (ids given as signed 32-bit variants, as the platform does).
+#include "platform/posix/wmi_objects.h"
+
+namespace {
+
+void Deliver(WMIEventCallback handler, ProcessEngine& tracker, std::uint32_t parent, std::uint32_t id) {
+  platform::posix::ProcessEvent event;
+  event.ProcessId = id;
+  event.ParentProcessId = parent;
+  IWbemClassObject* object = platform::posix::NewProcessEventObject(event);
+  object->AddRef();
+  handler(object, &tracker);
+  object->Release();
+}
+
+}  // namespace
+
+TEST_F(ProcessEngineTest, HandlersReadTheEventObjectsOfTheService) {
+  Launch();
+  Settle();
+  Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, kRoot, 200);
+  Deliver(&ProcessEngine::ProcDeleteIndicate, *mTracker, kRoot, 200);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100", "System Create PID = 200",
+                                "Create PID = 200", "====Leave ProcCreateIndicate====",
+                                "====Enter ProcDeleteIndicate====", "System Delete PID = 200", "Delete PID = 200",
+                                "====Leave ProcDeleteIndicate===="}));
+}
+
+TEST_F(ProcessEngineTest, IdsThatDoNotConvertToUnsigned32BitCountAsFailedReads) {
+  // 0x80000001 arrives as a negative signed value, which does not convert.
+  Launch();
+  Settle();
+  const Sets before = mTracker->SetsForTesting();
+  Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, 0x80000001u, 200);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "====Leave ProcCreateIndicate===="}));
+  Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, kRoot, 0x80000001u);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100",
+                                "====Leave ProcCreateIndicate===="}));
+  Deliver(&ProcessEngine::ProcDeleteIndicate, *mTracker, 0, 0x80000001u);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcDeleteIndicate====", "====Leave ProcDeleteIndicate===="}));
+  EXPECT_EQ(mTracker->SetsForTesting(), before);
+}
+#endif
