@@ -149,4 +149,34 @@ TEST_F(ProcessTreeWaitTest, OtherMethodsLeaveThePriorityAlone) {
   EXPECT_EQ(mPriorityAtEnd, TThreadPriority::tpLower);
 }
 
+TEST_F(ProcessTreeWaitTest, EveryWorkerConnectsItsTrackerOnTheCreatingThread) {
+  // The fake event service refuses the connection, so nothing is subscribed.
+  const std::thread::id main = std::this_thread::get_id();
+  for (std::int32_t method : {0, 1, 3}) {
+    SCOPED_TRACE(method);
+    const std::size_t before = mCom.CallsOn(main).size();
+    mProcesses.WaitsBeforeEnd = 0;
+    mParam.WaitForExit = false;
+    Run(method);
+    const Lines calls = mCom.CallsOn(main);
+    EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(before), calls.end()),
+              (Lines{"CoInitialize", "CoInitializeEx 2", "CoInitializeSecurity", "CoUninitialize"}))
+        << "the application's own initialisation, then the tracker's connection attempt";
+  }
+}
+
+TEST_F(ProcessTreeWaitTest, WorkerThatNeverRanStillDestroysItsTracker) {
+  const std::thread::id main = std::this_thread::get_id();
+  RunScenario([this](ScenarioForm& form) {
+    auto* worker = new ExecuteProgram(true, mParam, &mMethod, INSTALLMETHOD::WaitProcessTree);
+    delete worker;
+    form.Close();
+  });
+  EXPECT_EQ(mCom.CallsOn(main), (Lines{"CoInitialize", "CoInitializeEx 2", "CoInitializeSecurity", "CoUninitialize",
+                                       "CoUninitialize", "CoUninitialize"}))
+      << "the application's initialisation, the connection attempt, then the event engine's two releases when "
+         "the tracker goes";
+  EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+}
+
 }  // namespace
