@@ -150,11 +150,12 @@ bool NvkWMIEngine::Subscribe(const char* query, WMIEventType eventType, void* us
 }
 
 void NvkWMIEngine::CancelAll() {
+  // First every sink forgets its callback and waits for the callbacks still
+  // running on other threads: from here on no callback runs, whatever the
+  // cancels below achieve (from another apartment they fail, and the platform
+  // does not wait for deliveries in progress).
+  for (const NvkWMIEventObj& obj : mEventObjs) obj.Sink->Detach();
   for (const NvkWMIEventObj& obj : mEventObjs) {
-    // No callback may start or still run once the records are gone, whatever
-    // the cancel below achieves: it fails from another apartment, and the
-    // platform does not wait for deliveries in progress.
-    obj.Sink->Detach();
     mServices->CancelAsyncCall(obj.StubSink);
     ReleaseEventObj(obj);
   }

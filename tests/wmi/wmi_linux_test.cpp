@@ -1,0 +1,224 @@
+// The engine on the real Linux platform: the management-event stand-in
+// delivers the start of a spawned child with its parent and its stop; the
+// stand-in's classes, namespace, queries, event objects and variants.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/com.h"
+#include "platform/posix/wmi_objects.h"
+#include "platform/text.h"
+#include "tests/wmi/linux_child.h"
+#include "wmi/wmi_engine.h"
+
+namespace {
+
+using platform::CurrentCom;
+
+// A property read as the tracker reads it: Get, then conversion to VT_UINT.
+bool ReadId(IWbemClassObject* object, const char16_t* name, std::uint32_t& id) {
+  VARIANT value;
+  CurrentCom().VariantInit(&value);
+  if (platform::Failed(object->Get(name, 0, &value, nullptr, nullptr))) return false;
+  CurrentCom().VariantChangeTypeEx(&value, &value, CurrentCom().GetThreadLocale(), 0, platform::kVtUint);
+  id = value.uintVal;
+  CurrentCom().VariantClear(&value);
+  return true;
+}
+
+std::string ReadName(IWbemClassObject* object) {
+  VARIANT value;
+  CurrentCom().VariantInit(&value);
+  if (platform::Failed(object->Get(u"ProcessName", 0, &value, nullptr, nullptr))) return "?";
+  std::string name = value.vt == platform::kVtBstr ? platform::WideToUtf8(platform::BstrText(value.bstrVal)) : "?";
+  CurrentCom().VariantClear(&value);
+  return name;
+}
+
+struct Seen {
+  std::uint32_t Id = 0;
+  std::uint32_t Parent = 0;
+  std::string Name;
+};
+
+class Events {
+ public:
+  static void Start(IWbemClassObject* object, void* self) { static_cast<Events*>(self)->Add(object, mStarts_); }
+  static void Stop(IWbemClassObject* object, void* self) { static_cast<Events*>(self)->Add(object, mStops_); }
+
+  // Waits (at most a generous minute) for an event of the process; true when seen.
+  bool WaitForStart(std::uint32_t id, Seen& seen) { return WaitFor(mStarts_, id, seen); }
+  bool WaitForStop(std::uint32_t id, Seen& seen) { return WaitFor(mStops_, id, seen); }
+
+ private:
+  static constexpr int mStarts_ = 0;
+  static constexpr int mStops_ = 1;
+
+  void Add(IWbemClassObject* object, int kind) {
+    Seen seen;
+    ReadId(object, u"ProcessId", seen.Id);
+    ReadId(object, u"ParentProcessId", seen.Parent);
+    seen.Name = ReadName(object);
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mSeen[kind].push_back(seen);
+    }
+    mChanged.notify_all();
+  }
+  bool WaitFor(int kind, std::uint32_t id, Seen& out) {
+    std::unique_lock<std::mutex> lock(mMutex);
+    return mChanged.wait_for(lock, std::chrono::minutes(1), [&] {
+      for (const Seen& s : mSeen[kind]) {
+        if (s.Id == id) {
+          out = s;
+          return true;
+        }
+      }
+      return false;
+    });
+  }
+
+  std::mutex mMutex;
+  std::condition_variable mChanged;
+  std::vector<Seen> mSeen[2];
+};
+
+TEST(WmiEngineOnLinux, ASubscriptionSeesTheStartOfAChildWithItsParentAndItsStop) {
+  Events events;
+  {
+    NvkWMIEngine engine;
+    ASSERT_TRUE(engine.Connect());
+    ASSERT_TRUE(engine.Subscribe("SELECT * FROM Win32_ProcessStartTrace", ProcessStartTrace, &events, &Events::Start));
+    ASSERT_TRUE(engine.Subscribe("SELECT * FROM Win32_ProcessStopTrace", ProcessStopTrace, &events, &Events::Stop));
+    // It lives across two scans of the polling source as well.
+    const pid_t child = wmi_test::Spawn({"/bin/sleep", "0.6"});
+    ASSERT_GT(child, 0);
+    Seen start;
+    ASSERT_TRUE(events.WaitForStart(static_cast<std::uint32_t>(child), start));
+    EXPECT_EQ(start.Parent, static_cast<std::uint32_t>(getpid()));
+    wmi_test::Reap(child);
+    Seen stop;
+    ASSERT_TRUE(events.WaitForStop(static_cast<std::uint32_t>(child), stop));
+    EXPECT_NE(start.Name, "?") << "the name is answered as a string";
+    EXPECT_NE(stop.Name, "?");
+  }
+}
+
+TEST(WmiEngineOnLinux, OtherQueriesFailAndNoSubscriptionIsKept) {
+  NvkWMIEngine engine;
+  ASSERT_TRUE(engine.Connect());
+  for (const char* query : {"SELECT * FROM Win32_ProcessTrace", "select * from win32_processstarttrace", ""}) {
+    EXPECT_FALSE(engine.Subscribe(query, ProcessStartTrace, nullptr, nullptr)) << query;
+  }
+  EXPECT_TRUE(engine.EventObjsForTesting().empty());
+}
+
+// The stand-in's calls, on a thread of their own (its COM state starts afresh).
+TEST(ManagementStandIn, AnswersAsTheManagementServiceDoes) {
+  std::thread([] {
+    platform::ComServices& com = platform::SystemCom();
+    void* object = nullptr;
+    EXPECT_EQ(com.CoCreateInstance(platform::kClsidWbemAdministrativeLocator, nullptr, 5, platform::kIidIWbemLocator,
+                                   &object),
+              platform::kCoENotInitialized);
+    ASSERT_EQ(com.CoInitializeEx(platform::kCoinitApartmentThreaded), platform::kSOk);
+    const HRESULT first = com.CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 0, 3, nullptr, 0, nullptr);
+    EXPECT_TRUE(first == platform::kSOk || first == platform::kRpcETooLate);
+    EXPECT_EQ(com.CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 0, 3, nullptr, 0, nullptr),
+              platform::kRpcETooLate);
+    EXPECT_EQ(com.CoCreateInstance(platform::kIidIWbemServices, nullptr, 5, platform::kIidIWbemLocator, &object),
+              platform::kRegdbEClassNotReg);
+    ASSERT_EQ(com.CoCreateInstance(platform::kClsidWbemAdministrativeLocator, nullptr, 5, platform::kIidIWbemLocator,
+                                   &object),
+              platform::kSOk);
+    auto* locator = static_cast<IWbemLocator*>(object);
+    IWbemServices* services = nullptr;
+    platform::ScopedBstr other(u"ROOT\\DEFAULT");
+    EXPECT_EQ(locator->ConnectServer(other.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services),
+              platform::kWbemEInvalidNamespace);
+    EXPECT_EQ(services, nullptr);
+    platform::ScopedBstr cimv2(u"root\\cimv2");
+    ASSERT_EQ(locator->ConnectServer(cimv2.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services),
+              platform::kWbemSNoError);
+    EXPECT_EQ(com.CoSetProxyBlanket(services, 10, 0, nullptr, 3, 3, nullptr, 0), platform::kSOk);
+    platform::ScopedBstr wql(u"WQL");
+    platform::ScopedBstr bad(u"SELECT * FROM Win32_Process");
+    IWbemObjectSink* noSink = nullptr;
+    EXPECT_EQ(services->ExecNotificationQueryAsync(wql.Get(), bad.Get(), 0x80, nullptr, noSink),
+              platform::kWbemEInvalidParameter);
+    EXPECT_EQ(services->CancelAsyncCall(nullptr), platform::kWbemEInvalidParameter);
+    services->Release();
+    locator->Release();
+    com.CoUninitialize();
+  }).join();
+}
+
+TEST(ManagementStandIn, EventObjectsAnswerTheProcessPropertiesAndConvertToUnsigned) {
+  platform::posix::ProcessEvent event;
+  event.ProcessId = 4321;
+  event.ParentProcessId = 1234;
+  event.ProcessName = "installer";
+  IWbemClassObject* object = platform::posix::NewProcessEventObject(event);
+  std::uint32_t id = 0;
+  EXPECT_TRUE(ReadId(object, u"ProcessId", id));
+  EXPECT_EQ(id, 4321u);
+  EXPECT_TRUE(ReadId(object, u"ParentProcessId", id));
+  EXPECT_EQ(id, 1234u);
+  EXPECT_TRUE(ReadId(object, u"PROCESSID", id)) << "names ignore case";
+  EXPECT_EQ(ReadName(object), "installer");
+  VARIANT value;
+  CurrentCom().VariantInit(&value);
+  EXPECT_EQ(object->Get(u"ExitStatus", 0, &value, nullptr, nullptr), platform::kWbemENotFound);
+  object->Release();
+}
+
+TEST(ManagementStandIn, VariantConversionsToUnsigned) {
+  platform::ComServices& com = platform::SystemCom();
+  const struct {
+    VARTYPE Type;
+    std::int64_t Value;
+    const char16_t* Text;
+    HRESULT Result;
+    std::uint32_t Converted;
+  } cases[] = {
+      {platform::kVtI4, 17, nullptr, platform::kSOk, 17},
+      {platform::kVtI4, -1, nullptr, platform::kDispEOverflow, 0},
+      {platform::kVtUi4, 4000000000, nullptr, platform::kSOk, 4000000000u},
+      {platform::kVtI8, 5000000000, nullptr, platform::kDispEOverflow, 0},
+      {platform::kVtEmpty, 0, nullptr, platform::kSOk, 0},
+      {platform::kVtBstr, 0, u" 42 ", platform::kSOk, 42},
+      {platform::kVtBstr, 0, u"4x", platform::kDispETypeMismatch, 0},
+  };
+  for (const auto& c : cases) {
+    VARIANT v;
+    com.VariantInit(&v);
+    v.vt = c.Type;
+    if (c.Type == platform::kVtBstr) {
+      v.bstrVal = platform::AllocBstr(c.Text);
+    } else if (c.Type == platform::kVtUi4) {
+      v.ulVal = static_cast<std::uint32_t>(c.Value);
+    } else if (c.Type == platform::kVtI8) {
+      v.llVal = c.Value;
+    } else if (c.Type == platform::kVtI4) {
+      v.lVal = static_cast<std::int32_t>(c.Value);
+    }
+    const HRESULT result = com.VariantChangeTypeEx(&v, &v, com.GetThreadLocale(), 0, platform::kVtUint);
+    EXPECT_EQ(result, c.Result) << c.Type << " " << c.Value;
+    if (result == platform::kSOk) {
+      EXPECT_EQ(v.vt, platform::kVtUint);
+      EXPECT_EQ(v.uintVal, c.Converted);
+    } else {
+      EXPECT_EQ(v.vt, c.Type) << "a failed conversion leaves the variant";
+    }
+    EXPECT_EQ(com.VariantClear(&v), platform::kSOk);
+    EXPECT_EQ(v.vt, platform::kVtEmpty);
+  }
+}
+
+}  // namespace
