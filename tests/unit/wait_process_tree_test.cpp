@@ -15,6 +15,11 @@
 #include "tests/support/fake_processes.h"
 #include "tests/support/headless_app.h"
 
+#ifndef _WIN32
+#include "platform/posix/wmi_objects.h"
+#include "tests/support/fake_wmi.h"
+#endif
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -178,5 +183,58 @@ TEST_F(ProcessTreeWaitTest, WorkerThatNeverRanStillDestroysItsTracker) {
          "the tracker goes";
   EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
 }
+
+#ifndef _WIN32
+// With the scripted management service: the tracker's handlers hear of the
+// tree through the event engine, and the wait ends at the first pass that
+// finds the tree finished.
+TEST_F(ProcessTreeWaitTest, NotificationsEndTheWaitOnceTheTreeHasEnded) {
+  FakeWmi wmi;
+  mMethod.UseTimeout = 1;
+  mMethod.TimeoutSeconds = 3600;  // against hanging only: 24,000 passes of the fake clock
+  auto event = [](std::uint32_t parent, std::uint32_t id) {
+    platform::posix::ProcessEvent e;
+    e.ParentProcessId = parent;
+    e.ProcessId = id;
+    IWbemClassObject* object = platform::posix::NewProcessEventObject(e);
+    object->AddRef();
+    return object;
+  };
+  std::thread service([&] {
+    while (!mStarted || mClock.Sleeps().size() < 2) std::this_thread::yield();
+    // The service hands each object to both queries: a start for the start
+    // handler and a stop for the stop handler.
+    IWbemClassObject* child = event(4242, 5000);  // a child of the installer came and went
+    IWbemClassObject* installer = event(1, 4242);  // the installer itself ended
+    EXPECT_EQ(wmi.Deliver({child}), 2);
+    EXPECT_EQ(wmi.Deliver({installer}), 2);
+    child->Release();
+    installer->Release();
+  });
+  const Lines lines = Run(1);
+  service.join();
+
+  Lines worker;
+  for (const std::string& line : lines)
+    if (line.rfind("Install Method", 0) == 0 || line.rfind("Break by", 0) == 0) worker.push_back(line);
+  EXPECT_EQ(worker, (Lines{"Install Method = 1", "Break by handle closed"}));
+  for (const char* expected : {"Create PID = 5000", "Delete PID = 5000", "Delete PID = 4242"})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+  // The queries were made on the main thread's apartment, so the worker's
+  // cancel may be refused; still, once the tracker is gone nothing reaches it.
+  const std::size_t written = mConsole.Writes().size();
+  IWbemClassObject* late = event(4242, 6000);
+  wmi.Deliver({late});
+  late->Release();
+  const std::vector<std::string> writes = mConsole.Writes();
+  const Lines after(writes.begin() + static_cast<std::ptrdiff_t>(written), writes.end());
+  // The sinks still trace their deliveries; no handler line follows.
+  const Lines sinkOnly{"=====Enter Indicate Event=====\n", "lObjectCount = 1\n", "=====Leave Indicate Event=====\n"};
+  Lines twice = sinkOnly;
+  twice.insert(twice.end(), sinkOnly.begin(), sinkOnly.end());
+  EXPECT_EQ(after, twice) << "a handler ran after the tracker's teardown";
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+}
+#endif
 
 }  // namespace
