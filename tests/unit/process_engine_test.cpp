@@ -488,8 +488,7 @@ void Deliver(WMIEventCallback handler, ProcessEngine& tracker, std::uint32_t par
   platform::posix::ProcessEvent event;
   event.ProcessId = id;
   event.ParentProcessId = parent;
-  IWbemClassObject* object = platform::posix::NewProcessEventObject(event);
-  object->AddRef();
+  IWbemClassObject* object = platform::posix::NewProcessEventObject(event);  // one reference, ours
   handler(object, &tracker);
   object->Release();
 }

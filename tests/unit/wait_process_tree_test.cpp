@@ -196,9 +196,7 @@ TEST_F(ProcessTreeWaitTest, NotificationsEndTheWaitOnceTheTreeHasEnded) {
     platform::posix::ProcessEvent e;
     e.ParentProcessId = parent;
     e.ProcessId = id;
-    IWbemClassObject* object = platform::posix::NewProcessEventObject(e);
-    object->AddRef();
-    return object;
+    return platform::posix::NewProcessEventObject(e);  // one reference, the caller's
   };
   std::thread service([&] {
     while (!mStarted || mClock.Sleeps().size() < 2) std::this_thread::yield();
