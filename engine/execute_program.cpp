@@ -25,11 +25,12 @@ ExecuteProgram::ExecuteProgram(bool createSuspended, const ExeParameter& exePara
     : TThread(createSuspended) {
   FreeOnTerminate = true;
   mExeParam = exeParam;
+  CreateProcessTracker();
   mInstallMethod = installMethod;
   mMethodParam = methodParam;
 }
 
-ExecuteProgram::~ExecuteProgram() = default;
+ExecuteProgram::~ExecuteProgram() { TearDownProcessTracker(); }
 
 void ExecuteProgram::Execute() {
   const std::int64_t startTime = platform::CurrentClock().Now();
@@ -37,6 +38,7 @@ void ExecuteProgram::Execute() {
   if (IsCopyRequest(mExeParam.FileName)) {
     mResult = RunCopyFile(mExeParam.Parameters);
     Synchronize([this] { HandBackResult(); });
+    FinishRun();
     return;
   }
 
@@ -46,11 +48,17 @@ void ExecuteProgram::Execute() {
     case INSTALLMETHOD::WaitLaunchedExe:
       WaitLaunchedExe(startTime);
       break;
+    case INSTALLMETHOD::WaitProcessTree:
+      WaitProcessTree(startTime);
+      break;
     default:
       break;  // nothing is launched and nothing is handed back
   }
   platform::CurrentCom().CoUninitialize();
+  FinishRun();
 }
+
+void ExecuteProgram::FinishRun() { TearDownProcessTracker(); }
 
 void ExecuteProgram::HandBackResult() {
   if (mExeParam.ResultFlag != nullptr) *mExeParam.ResultFlag = mResult;

@@ -3,18 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/request.h"
 #include "framework/threads.h"
+#include "process/process_engine.h"
 
 class ExecuteProgram : public TThread {
  public:
   // Runs on the creating thread. The request is copied; the wait settings are
   // kept by pointer and must outlive the worker. The worker frees itself once
   // Execute has returned and the termination notice has been delivered.
+  // Whatever the request, it creates the process tracker and subscribes its
+  // handlers to the system's process starts and stops from here on.
   ExecuteProgram(bool createSuspended, const ExeParameter& exeParam, InstallMethodParam* methodParam,
                  std::int32_t installMethod);
+  // Also destroys the tracker of a worker that never ran.
   ~ExecuteProgram() override;
 
   // Run on the creating thread through Synchronize: stores mResult where
@@ -34,6 +39,19 @@ class ExecuteProgram : public TThread {
  private:
   bool RunCopyFile(const std::u16string& parameters);
   void WaitLaunchedExe(std::int64_t startTime);
+  // The last step of every run, the copy request's included.
+  void FinishRun();
+
+  // The process tracker's part (wait_process_tree.cpp).
+  // Creating thread: the tracker, its connection and both subscriptions.
+  void CreateProcessTracker();
+  // Worker thread: install method 1, launch through the tracker and wait
+  // until the launched process tree has ended.
+  void WaitProcessTree(std::int64_t startTime);
+  // Clears and destroys the tracker, which ends its subscriptions; nothing
+  // when it is gone already.
+  void TearDownProcessTracker();
+
   // The checks every waiting loop shares; true when the loop must stop.
   bool TerminationRequested();
   bool TimeoutReached(std::int64_t startTime);
@@ -43,4 +61,6 @@ class ExecuteProgram : public TThread {
   std::int32_t mInstallMethod = 0;
   InstallMethodParam* mMethodParam = nullptr;
   bool mResult = false;
+  // Created by the constructor, destroyed at the end of the run; null afterwards.
+  std::unique_ptr<ProcessEngine> mProcessEngine;
 };

@@ -19,6 +19,9 @@ class FakeProcesses final : public platform::ProcessServices {
   platform::ProcessId LaunchedId = 4242;
   int OpensBeforeFailure = -1;  // OpenProcessById fails after this many successes; -1 never
   int WaitsBeforeEnd = 0;       // Wait reports "ended" after this many time-outs; -1 never
+  // When set, decides for each id whether OpenProcessById succeeds (checked
+  // after OpensBeforeFailure).
+  std::function<bool(platform::ProcessId)> OpenableId;
   // Called on the worker thread at the launch, and at each Wait and each
   // open with the count so far.
   std::function<void()> OnLaunch;
@@ -61,6 +64,7 @@ class FakeProcesses final : public platform::ProcessServices {
     }
     if (OnOpen) OnOpen(count);
     if (OpensBeforeFailure >= 0 && count > OpensBeforeFailure) return nullptr;
+    if (OpenableId && !OpenableId(id)) return nullptr;
     std::lock_guard<std::mutex> lock(mMutex);
     return Issue("opened " + std::to_string(count));
   }

@@ -295,6 +295,23 @@ class SetupRun:
         return result, lines
 
 
+# Lines of the event sink's deliveries and of the process tracker's handlers:
+# while the worker lives its tracker hears of every process start and stop in
+# the system, so with "/DEBUG" these stand between the worker's own lines.
+EVENT_LINE_PREFIXES = (
+    "=====Enter Indicate Event=====", "=====Leave Indicate Event=====", "lObjectCount = ",
+    "====Enter ProcCreateIndicate====", "====Leave ProcCreateIndicate====",
+    "====Enter ProcDeleteIndicate====", "====Leave ProcDeleteIndicate====",
+    "System Create PPID = ", "System Create PID = ", "System Delete PID = ",
+    "Create PID = ", "Delete PID = ", "Tmp Delete PID = ",
+)
+
+
+def worker_lines(trace):
+    """The trace without the sink's and the handlers' lines, in order."""
+    return [line for line in trace if not line.startswith(EVENT_LINE_PREFIXES)]
+
+
 def expected_path(path):
     """A path as the stand-in reports it on this build."""
     return systest.windows_path(path) if systest.WINDOWS else str(Path(path).resolve())

@@ -79,16 +79,29 @@ class InstallRun(install_run.InstallRunCase):
         self.assert_nothing_left(records)
 
     def test_debug_trace_of_a_run(self):
+        # The stand-in starts one short-lived child and then runs on for a
+        # while, so that the tracker hears of both starts and the child's stop
+        # well before the run ends.
         folder = self.folder()
-        with SetupRun(folder, ["/DEBUG"], self.display) as run:
+        with SetupRun(folder, ["/DEBUG"], self.display, NVK_STANDIN_CHILDREN="1", NVK_STANDIN_CHILD_DELAY_MS="0",
+                      NVK_STANDIN_CHILD_SLEEP_MS="0", NVK_STANDIN_SLEEP_MS="1500") as run:
             self.press_install(run)
+            program = run.process.pid
             result, trace = run.finish()
         self.assertEqual(result.returncode, 0, result)
-        self.assertEqual(trace, ["Install Method = 0", "Break by handle closed"])
+        self.assertEqual(install_run.worker_lines(trace), ["Install Method = 0", "Break by handle closed"])
         records = run.records()
-        self.assertEqual(len(records), 1)
+        self.assertEqual(len(records), 2)
         self.assert_launched_as_installer(records[0], folder)
-        self.assert_nothing_left(records)
+        self.assert_nothing_left(records[:1])
+        if not systest.WINDOWS:
+            # Method 0 records no tree, so the handlers read only the parents of
+            # new processes and the ids of stopped ones.
+            installer, child = records[0]["run"], records[1]["run"]
+            self.assertIn(f"System Create PPID = {program}", trace, "the installer's start")
+            self.assertIn(f"System Create PPID = {installer}", trace, "its child's start")
+            self.assertIn(f"System Delete PID = {child}", trace, "its child's stop")
+            self.assertNotIn("Create PID = " + child, trace, "nothing joins a tree")
 
     def test_the_end_of_the_installer_alone_ends_the_run(self):
         # (case, stand-in settings). The children sleep far beyond the bound of
@@ -106,7 +119,7 @@ class InstallRun(install_run.InstallRunCase):
                     self.press_install(run)
                     result, trace = run.finish()
                 self.assertEqual(result.returncode, 0, result)
-                self.assertEqual(trace, ["Install Method = 0", "Break by handle closed"])
+                self.assertEqual(install_run.worker_lines(trace), ["Install Method = 0", "Break by handle closed"])
                 records = run.records()
                 self.assert_launched_as_installer(records[0], folder)
                 self.assert_nothing_left(records[:1])

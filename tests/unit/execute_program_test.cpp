@@ -101,8 +101,9 @@ TEST_F(WorkerTest, DialogRequestEndsWhenTheInstallerEnds) {
   EXPECT_EQ(record.FlagAtWait.front(), true) << "handed back before any waiting";
   EXPECT_EQ(HandBacks(), 1);
   EXPECT_TRUE(mNoticeOnMain);
-  EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize"}));
-  EXPECT_EQ(mCom.CallsOn(mWorkerThread).size(), 2u) << "both on the worker";
+  EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize", "CoUninitialize", "CoUninitialize"}))
+      << "the run's own pair, then the event engine's two releases when the tracker goes";
+  EXPECT_EQ(mCom.CallsOn(mWorkerThread).size(), 4u) << "all on the worker";
   EXPECT_TRUE(mClock.Sleeps().empty()) << "method 0 waits on the process, never on the clock";
 }
 
@@ -250,7 +251,8 @@ TEST_F(WorkerTest, OtherMethodNumbersLaunchNothingAndHandNothingBack) {
   EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
   EXPECT_TRUE(mFlag) << "ResultFlag untouched";
   EXPECT_EQ(HandBacks(), 0);
-  EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize"})) << "COM all the same";
+  EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize", "CoUninitialize", "CoUninitialize"}))
+      << "COM all the same, and the tracker's teardown";
 }
 
 TEST_F(WorkerTest, NullResultFlagIsNotWritten) {
@@ -262,6 +264,7 @@ TEST_F(WorkerTest, NullResultFlagIsNotWritten) {
 
 TEST_F(WorkerTest, CopyRequestIsRecognisedInAnyCaseAndTracesNothing) {
   const std::u16string names[] = {u"COPYFILE", u"copyfile", u"CopyFile"};
+  std::size_t runs = 0;
   for (const std::u16string& name : names) {
     mFlag = true;
     mParam.FileName = kFolder + name;
@@ -270,7 +273,8 @@ TEST_F(WorkerTest, CopyRequestIsRecognisedInAnyCaseAndTracesNothing) {
     EXPECT_FALSE(mFlag);
     EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
     EXPECT_EQ(HandBacks(), 1);
-    EXPECT_TRUE(WorkerComCalls().empty()) << "no COM for a copy request";
+    EXPECT_EQ(WorkerComCalls(), Lines(2 * ++runs, "CoUninitialize"))
+        << "no COM of the run's own; only the event engine's two releases at the tracker's teardown";
   }
   mParam.FileName = kFolder + u"COPYFILE.EXE";
   mProcesses.WaitsBeforeEnd = 0;

@@ -7,8 +7,12 @@
 //   NVK_STANDIN_CHILDREN=n        after NVK_STANDIN_CHILD_DELAY_MS (300) start n
 //                                 copies of NVK_STANDIN_CHILD_PROGRAM (itself),
 //                                 which sleep NVK_STANDIN_CHILD_SLEEP_MS, and
-//                                 exit at once without waiting for them;
-//   NVK_STANDIN_SLEEP_MS=ms       otherwise sleep that long before exiting;
+//                                 do not wait for them;
+//   NVK_STANDIN_CHILD_SLEEPS_MS=a,b,...   child i sleeps the i-th number instead;
+//   NVK_STANDIN_GRANDCHILDREN=a,b,...     child i at once starts that many children
+//                                 of its own, which sleep
+//                                 NVK_STANDIN_GRANDCHILD_SLEEP_MS, then sleeps;
+//   NVK_STANDIN_SLEEP_MS=ms       then sleep that long before exiting (0);
 //   NVK_STANDIN_EXIT_CODE=code    the exit code (0).
 // Record format, one field per line, each record ending with "end":
 // "run PID", "parent PID" (as the system reports it; on Linux an orphan's is
@@ -71,6 +75,19 @@ long EnvironmentNumber(const char* name, long fallback) {
 std::string EnvironmentText(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
+}
+
+// The comma-separated items of a text; none for an empty text.
+std::vector<std::string> Items(const std::string& text) {
+  std::vector<std::string> items;
+  if (text.empty()) return items;
+  std::size_t start = 0;
+  for (std::size_t comma = text.find(','); comma != std::string::npos; comma = text.find(',', start)) {
+    items.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  items.push_back(text.substr(start));
+  return items;
 }
 
 #ifdef _WIN32
@@ -280,13 +297,27 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 #else
     if (program.empty()) program = OwnPath();
 #endif
-    // The children sleep as told and start no children of their own.
-    SetEnvironment("NVK_STANDIN_SLEEP_MS", EnvironmentText("NVK_STANDIN_CHILD_SLEEP_MS"));
-    SetEnvironment("NVK_STANDIN_CHILDREN", "");
+    const long ownSleep = EnvironmentNumber("NVK_STANDIN_SLEEP_MS", 0);
+    const std::vector<std::string> sleeps = Items(EnvironmentText("NVK_STANDIN_CHILD_SLEEPS_MS"));
+    const std::vector<std::string> grandchildren = Items(EnvironmentText("NVK_STANDIN_GRANDCHILDREN"));
+    const std::string childSleep = EnvironmentText("NVK_STANDIN_CHILD_SLEEP_MS");
+    const std::string grandchildSleep = EnvironmentText("NVK_STANDIN_GRANDCHILD_SLEEP_MS");
+    // Each child sleeps as told and starts the grandchildren it is given at
+    // once; grandchildren start none.
     SetEnvironment("NVK_STANDIN_EXIT_CODE", "");
     SetEnvironment("NVK_STANDIN_WAIT_FILE", "");
+    SetEnvironment("NVK_STANDIN_CHILD_SLEEPS_MS", "");
+    SetEnvironment("NVK_STANDIN_GRANDCHILDREN", "");
+    SetEnvironment("NVK_STANDIN_CHILD_DELAY_MS", "0");
+    SetEnvironment("NVK_STANDIN_CHILD_SLEEP_MS", grandchildSleep);
     SetEnvironment("NVK_STANDIN_STARTER", OwnId());
-    for (long i = 0; i < children; ++i) StartChild(program);
+    for (long i = 0; i < children; ++i) {
+      const auto at = static_cast<std::size_t>(i);
+      SetEnvironment("NVK_STANDIN_SLEEP_MS", at < sleeps.size() ? sleeps[at] : childSleep);
+      SetEnvironment("NVK_STANDIN_CHILDREN", at < grandchildren.size() ? grandchildren[at] : "");
+      StartChild(program);
+    }
+    SleepMs(ownSleep);
     return exitCode;
   }
   SleepMs(EnvironmentNumber("NVK_STANDIN_SLEEP_MS", 0));

@@ -1,0 +1,523 @@
+// The process tracker driven by scripted events and process services: the
+// start handler's decision table, the stop handler, the finished test, the
+// launch, and the handlers' silence once destruction has begun.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "diag/debug_console.h"
+#include "diag/debug_console_testing.h"
+#include "process/process_engine.h"
+#include "tests/support/fake_com.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_event_properties.h"
+#include "tests/support/fake_processes.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Ids = common::ProcessIdSet;
+using Sets = ProcessEngine::IdSets;
+
+constexpr std::uint32_t kRoot = 100;
+
+class ProcessEngineTest : public ::testing::Test {
+ protected:
+  ProcessEngineTest() {
+    DebugConsoleInstance(true);
+    mProcesses.LaunchedId = kRoot;
+    mRequest.FileName = kFolder + u"Norvik_TB_Installer.exe";
+    mRequest.Parameters = u"/r:NVKM";
+    mRequest.ShowCommand = 1;
+  }
+
+  // The trace lines written since the last call, without their line feeds.
+  Lines TakeLines() {
+    const std::vector<std::string> writes = mConsole.Writes();
+    Lines lines;
+    for (std::size_t i = mSeen; i < writes.size(); ++i) lines.push_back(writes[i].substr(0, writes[i].size() - 1));
+    mSeen = writes.size();
+    return lines;
+  }
+  // The process services' calls since the last call.
+  Lines TakeCalls() {
+    const Lines calls = mProcesses.Snapshot().Calls;
+    Lines out(calls.begin() + static_cast<std::ptrdiff_t>(mCallsSeen), calls.end());
+    mCallsSeen = calls.size();
+    return out;
+  }
+
+  void Launch(std::uint32_t id = kRoot) {
+    mProcesses.LaunchedId = id;
+    ASSERT_TRUE(mTracker->LaunchProcess(mRequest));
+  }
+  void Start(std::uint32_t parent, std::uint32_t id) {
+    FakeEventProperties event = StartEvent(parent, id);
+    mTracker->OnProcessStart(event);
+  }
+  void Stop(std::uint32_t id) {
+    FakeEventProperties event = StopEvent(id);
+    mTracker->OnProcessStop(event);
+  }
+  // Drops the lines and calls made so far.
+  void Settle() {
+    TakeLines();
+    TakeCalls();
+  }
+
+#ifdef _WIN32
+  const std::u16string kFolder = u"C:\\Setup\\";
+#else
+  const std::u16string kFolder = u"/opt/setup/";
+#endif
+
+  FakeConsole mConsole;
+  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
+  FakeProcesses mProcesses;
+  FakeCom mCom;
+  ExeParameter mRequest;
+  std::unique_ptr<ProcessEngine> mTracker = std::make_unique<ProcessEngine>();
+  std::size_t mSeen = 0;
+  std::size_t mCallsSeen = 0;
+};
+
+// One row of the start handler's table: how the state is reached, the event,
+// the lines after "System Create PPID = " and the sets afterwards.
+struct StartRow {
+  const char* Name;
+  void (*Prepare)(ProcessEngineTest&);
+  std::uint32_t Parent;
+  std::uint32_t Id;
+  Lines After;
+  Sets Expected;
+};
+
+}  // namespace
+
+// Friend-free access to the fixture's helpers for the table's set-ups.
+class StartTableTest : public ProcessEngineTest {
+ public:
+  void DoLaunch(std::uint32_t id = kRoot) { Launch(id); }
+  void DoStart(std::uint32_t parent, std::uint32_t id) { Start(parent, id); }
+  void DoStop(std::uint32_t id) { Stop(id); }
+  void Run(const StartRow& row) {
+    SCOPED_TRACE(row.Name);
+    row.Prepare(*this);
+    Settle();
+    FakeEventProperties event = StartEvent(row.Parent, row.Id);
+    mTracker->OnProcessStart(event);
+    Lines expected{"====Enter ProcCreateIndicate====", "System Create PPID = " + std::to_string(row.Parent)};
+    expected.insert(expected.end(), row.After.begin(), row.After.end());
+    expected.push_back("====Leave ProcCreateIndicate====");
+    EXPECT_EQ(TakeLines(), expected);
+    EXPECT_EQ(mTracker->SetsForTesting(), row.Expected);
+    const bool parentInTree = row.Expected.PIDSet.count(static_cast<std::int32_t>(row.Parent)) != 0;
+    if (parentInTree) {
+      EXPECT_EQ(event.Log(), (Lines{"Read ParentProcessId", "Read ProcessId", "Release ProcessId",
+                                    "Release ParentProcessId"}))
+          << "the new id's variant goes before the parent's";
+    } else {
+      EXPECT_EQ(event.Log(), (Lines{"Read ParentProcessId", "Release ParentProcessId"}))
+          << "the new process's id is not read";
+    }
+    mTracker = std::make_unique<ProcessEngine>();
+  }
+};
+
+TEST_F(StartTableTest, EveryRowOfTheStartHandlersDecisionTable) {
+  auto launched = [](ProcessEngineTest& t) { static_cast<StartTableTest&>(t).DoLaunch(); };
+  // The launched process and two descendants: three monitored ids.
+  auto threeMonitored = [](ProcessEngineTest& t) {
+    auto& s = static_cast<StartTableTest&>(t);
+    s.DoLaunch();
+    s.DoStart(kRoot, 101);
+    s.DoStart(kRoot, 102);
+  };
+  // The launched process and three descendants: the monitored set is full.
+  auto fourMonitored = [](ProcessEngineTest& t) {
+    auto& s = static_cast<StartTableTest&>(t);
+    s.DoLaunch();
+    s.DoStart(kRoot, 101);
+    s.DoStart(101, 102);
+    s.DoStart(102, 103);
+  };
+  const StartRow rows[] = {
+      {"parent outside the tree", launched, 7, 200, {}, Sets{{100}, {}, {}, {100}}},
+      {"id already in the tree", [](ProcessEngineTest& t) {
+         auto& s = static_cast<StartTableTest&>(t);
+         s.DoLaunch();
+         s.DoStart(kRoot, 200);
+       },
+       kRoot, 200, {"System Create PID = 200"}, Sets{{100, 200}, {}, {}, {100, 200}}},
+      {"new id, one monitored", launched, kRoot, 200, {"System Create PID = 200", "Create PID = 200"},
+       Sets{{100, 200}, {}, {}, {100, 200}}},
+      {"new id, three monitored", threeMonitored, 102, 200, {"System Create PID = 200", "Create PID = 200"},
+       Sets{{100, 101, 102, 200}, {}, {}, {100, 101, 102, 200}}},
+      {"new id, four monitored", fourMonitored, 103, 200, {"System Create PID = 200", "Create PID = 200"},
+       Sets{{100, 101, 102, 103, 200}, {}, {}, {100, 101, 102, 103}}},
+      {"stopped earlier, one monitored", [](ProcessEngineTest& t) {
+         auto& s = static_cast<StartTableTest&>(t);
+         s.DoLaunch();
+         s.DoStop(200);
+       },
+       kRoot, 200, {"System Create PID = 200", "Delete PID = 200", "Create PID = 200"},
+       Sets{{100, 200}, {}, {200}, {100, 200}}},
+      {"stopped earlier, four monitored", [](ProcessEngineTest& t) {
+         auto& s = static_cast<StartTableTest&>(t);
+         s.DoLaunch();
+         s.DoStop(200);
+         s.DoStart(kRoot, 101);
+         s.DoStart(kRoot, 102);
+         s.DoStart(kRoot, 103);
+       },
+       101, 200, {"System Create PID = 200", "Delete PID = 200", "Create PID = 200"},
+       Sets{{100, 101, 102, 103, 200}, {}, {200}, {100, 101, 102, 103}}},
+      // Only a launch can put an id into the tree while it waits as an
+      // untracked stop: the launched process's stop arrived first.
+      {"stopped earlier and in the tree", [](ProcessEngineTest& t) {
+         auto& s = static_cast<StartTableTest&>(t);
+         s.DoStop(kRoot);
+         s.DoLaunch();
+       },
+       kRoot, kRoot, {"System Create PID = 100", "Delete PID = 100"}, Sets{{100}, {}, {100}, {100}}},
+  };
+  for (const StartRow& row : rows) Run(row);
+}
+
+TEST_F(ProcessEngineTest, StopHandlerRecordsMembersAndKeepsOtherStopsAside) {
+  Launch();
+  Start(kRoot, 200);
+  Settle();
+  FakeEventProperties member = StopEvent(200);
+  mTracker->OnProcessStop(member);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcDeleteIndicate====", "System Delete PID = 200", "Delete PID = 200",
+                                "====Leave ProcDeleteIndicate===="}));
+  EXPECT_EQ(member.Log(), (Lines{"Read ProcessId", "Release ProcessId"}));
+  Stop(300);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcDeleteIndicate====", "System Delete PID = 300", "Tmp Delete PID = 300",
+                                "====Leave ProcDeleteIndicate===="}));
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100, 200}, {300}, {200}, {100, 200}}));
+}
+
+TEST_F(ProcessEngineTest, PropertiesThatCannotBeReadChangeNothing) {
+  Launch();
+  Settle();
+  const Sets before = mTracker->SetsForTesting();
+
+  FakeEventProperties noParent;
+  noParent.Set(process::kProcessIdProperty, 200);
+  mTracker->OnProcessStart(noParent);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "====Leave ProcCreateIndicate===="}));
+  EXPECT_EQ(noParent.Log(), (Lines{"Read ParentProcessId", "Release ParentProcessId"}));
+
+  FakeEventProperties noId;
+  noId.Set(process::kParentProcessIdProperty, kRoot);
+  mTracker->OnProcessStart(noId);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100",
+                                "====Leave ProcCreateIndicate===="}));
+  EXPECT_EQ(noId.Log(), (Lines{"Read ParentProcessId", "Read ProcessId", "Release ProcessId", "Release ParentProcessId"}));
+
+  FakeEventProperties noStopId;
+  mTracker->OnProcessStop(noStopId);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcDeleteIndicate====", "====Leave ProcDeleteIndicate===="}));
+  EXPECT_EQ(noStopId.Log(), (Lines{"Read ProcessId", "Release ProcessId"}));
+
+  EXPECT_EQ(mTracker->SetsForTesting(), before);
+}
+
+TEST_F(ProcessEngineTest, IdsAboveTheSignedRangeAreKeptAndWrittenAsNegativeNumbers) {
+  Launch();
+  Start(kRoot, 0xFFFFFFFFu);
+  Stop(0xFFFFFFFEu);
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{-1, 100}, {-2}, {}, {-1, 100}}));
+  const Lines lines = TakeLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Create PID = -1"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Tmp Delete PID = -2"), lines.end());
+}
+
+TEST_F(ProcessEngineTest, LaunchRecordsTheRootAndReleasesComEitherWay) {
+  EXPECT_EQ(mTracker->GetProcessHandle(), nullptr);
+  Launch();
+  const FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(record.Calls, (Lines{"Launch", "ProcessIdOf"}));
+  EXPECT_EQ(record.Launched.File, mRequest.FileName);
+  EXPECT_EQ(record.Launched.Parameters, u"/r:NVKM");
+  EXPECT_EQ(record.Launched.Directory, kFolder);
+  EXPECT_EQ(record.Launched.ShowCommand, 1);
+  EXPECT_EQ(mTracker->GetProcessHandle(), record.Issued.at(0));
+  EXPECT_EQ(TakeLines(), Lines{"this->mPIDSet.insert(dwId) = 100"});
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100}, {}, {}, {100}}));
+  EXPECT_EQ(mCom.CallsOn(std::this_thread::get_id()), (Lines{"CoInitializeEx 6", "CoUninitialize"}));
+  EXPECT_TRUE(record.Closes.empty()) << "the tracker never closes the launch handle";
+}
+
+TEST_F(ProcessEngineTest, FailedLaunchRecordsAndTracesNothing) {
+  mProcesses.LaunchSucceeds = false;
+  Stop(5);
+  Settle();
+  EXPECT_FALSE(mTracker->LaunchProcess(mRequest));
+  EXPECT_EQ(mTracker->GetProcessHandle(), nullptr);
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{}, {5}, {}, {}}));
+  EXPECT_EQ(mCom.CallsOn(std::this_thread::get_id()), (Lines{"CoInitializeEx 6", "CoUninitialize"}));
+}
+
+TEST_F(ProcessEngineTest, LaunchWithoutHandleRecordsIdZero) {
+  mProcesses.LaunchGivesHandle = false;
+  EXPECT_TRUE(mTracker->LaunchProcess(mRequest));
+  EXPECT_EQ(mTracker->GetProcessHandle(), nullptr);
+  EXPECT_EQ(TakeLines(), Lines{"this->mPIDSet.insert(dwId) = 0"});
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{0}, {}, {}, {0}}));
+}
+
+TEST_F(ProcessEngineTest, FreshAndClearedTrackersReportFinishedWithoutProbing) {
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  Launch();
+  Start(kRoot, 200);
+  Stop(200);
+  Stop(300);
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100, 200}, {300}, {200}, {100, 200}}));
+  mTracker->ClearPIDSets();
+  EXPECT_EQ(mTracker->SetsForTesting(), Sets{});
+  Settle();
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_TRUE(TakeCalls().empty());
+}
+
+TEST_F(ProcessEngineTest, WithoutNotificationsALaunchedTreeNeverFinishes) {
+  Launch();
+  Settle();
+  for (int pass = 0; pass < 3; ++pass) {
+    EXPECT_FALSE(mTracker->IsProcessTreeFinished());
+    EXPECT_EQ(TakeLines(), Lines{"this->mLimitMonitorPID.size() < 2"});
+  }
+  EXPECT_TRUE(TakeCalls().empty()) << "nothing is probed";
+}
+
+TEST_F(ProcessEngineTest, StopOfTheLaunchedProcessAloneFinishesWithoutProbing) {
+  Launch();
+  Stop(kRoot);
+  Settle();
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_TRUE(TakeCalls().empty());
+}
+
+TEST_F(ProcessEngineTest, ProbeSkipsTheLaunchedIdAndStopsAtTheFirstOpenableDescendant) {
+  struct Case {
+    const char* Name;
+    std::set<platform::ProcessId> Openable;
+    bool Finished;
+    Lines Probes;
+  };
+  // Launched 300, descendants 201 < 202 < 203: the launched id stands last.
+  const Case cases[] = {
+      {"first descendant alive", {300, 201, 202, 203}, false, {"Open 201", "Close opened 1"}},
+      {"second descendant alive", {300, 202, 203}, false, {"Open 201", "Open 202", "Close opened 2"}},
+      {"only the launched process alive", {300}, true, {"Open 201", "Open 202", "Open 203"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeProcesses processes;
+    processes.LaunchedId = 300;
+    processes.OpenableId = [&c](platform::ProcessId id) { return c.Openable.count(id) != 0; };
+    ProcessEngine tracker;
+    ASSERT_TRUE(tracker.LaunchProcess(mRequest));
+    for (std::uint32_t id : {201u, 202u, 203u}) {
+      FakeEventProperties start = StartEvent(300, id);
+      tracker.OnProcessStart(start);
+    }
+    TakeLines();
+    const std::size_t before = processes.Snapshot().Calls.size();
+    EXPECT_EQ(tracker.IsProcessTreeFinished(), c.Finished);
+    const Lines calls = processes.Snapshot().Calls;
+    EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(before), calls.end()), c.Probes);
+    // The opened handle is closed at once; the launch handle is the caller's.
+    EXPECT_EQ(processes.Snapshot().Closes.size(), c.Finished ? 0u : 1u);
+    EXPECT_EQ(TakeLines(), (Lines{"this->mLimitMonitorPID[0] = 201", "this->mLimitMonitorPID[1] = 202",
+                                  "this->mLimitMonitorPID[2] = 203", "this->mLimitMonitorPID[3] = 300"}))
+        << "every monitored id, after the probes, whatever they found";
+  }
+}
+
+TEST_F(ProcessEngineTest, FourthDescendantJoinsTheTreeButIsNeverProbed) {
+  Launch();
+  for (std::uint32_t id : {101u, 102u, 103u}) Start(kRoot, id);
+  Settle();
+  Start(103, 104);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 103",
+                                "System Create PID = 104", "Create PID = 104", "====Leave ProcCreateIndicate===="}));
+  // Only the fourth descendant still runs: the test does not see it.
+  mProcesses.OpenableId = [](platform::ProcessId id) { return id == kRoot || id == 104; };
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  EXPECT_EQ(TakeCalls(), (Lines{"Open 101", "Open 102", "Open 103"}));
+}
+
+TEST_F(ProcessEngineTest, TreeFinishesWhenEveryMemberHasStopped) {
+  Launch();
+  Start(kRoot, 200);
+  Start(200, 201);
+  for (std::uint32_t id : {201u, kRoot}) {
+    Stop(id);
+    mProcesses.OpenableId = [](platform::ProcessId) { return true; };
+    EXPECT_FALSE(mTracker->IsProcessTreeFinished());
+  }
+  Stop(200);
+  Settle();
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  EXPECT_TRUE(TakeCalls().empty()) << "equal sizes answer without probing";
+}
+
+TEST_F(ProcessEngineTest, ReusedIdCountsAsEndedFromItsStart) {
+  Launch();
+  Stop(200);  // an unrelated process that had the id before
+  Start(kRoot, 200);
+  Stop(kRoot);
+  Settle();
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished()) << "the new 200 is taken for ended although it may run";
+  EXPECT_TRUE(TakeCalls().empty());
+}
+
+TEST_F(ProcessEngineTest, StopBeforeTheLaunchIsRecordedLeavesOnlyTheProbe) {
+  Stop(kRoot);
+  Launch();
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100}, {100}, {}, {100}}));
+  Settle();
+  EXPECT_FALSE(mTracker->IsProcessTreeFinished());
+  EXPECT_EQ(TakeLines(), Lines{"this->mLimitMonitorPID.size() < 2"});
+  // A descendant that has ended lets the probe report the end.
+  Start(kRoot, 200);
+  mProcesses.OpenableId = [](platform::ProcessId id) { return id == kRoot; };
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+}
+
+namespace {
+
+// Lets one handler stop inside its first property read until released.
+class Gate {
+ public:
+  void WaitInside() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    mInside = true;
+    mChanged.notify_all();
+    mChanged.wait(lock, [this] { return mOpen; });
+  }
+  void AwaitInside() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    mChanged.wait(lock, [this] { return mInside; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mOpen = true;
+    mChanged.notify_all();
+  }
+
+ private:
+  std::mutex mMutex;
+  std::condition_variable mChanged;
+  bool mInside = false;
+  bool mOpen = false;
+};
+
+}  // namespace
+
+TEST_F(ProcessEngineTest, DestructionSilencesNewHandlersAndWaitsForTheRunningOne) {
+  Launch();
+  Gate gate;
+  FakeEventProperties held = StartEvent(kRoot, 200);
+  held.OnRead = [&gate](std::u16string_view) { gate.WaitInside(); };
+  std::thread handler([&] { mTracker->OnProcessStart(held); });
+  gate.AwaitInside();
+
+  std::atomic<bool> destroyed{false};
+  ProcessEngine* tracker = mTracker.release();
+  std::thread destroyer([&] {
+    delete tracker;
+    destroyed = true;
+  });
+
+  // Handlers that start once the flag is set read nothing and write nothing.
+  // Until the destroyer has set it they still run; the tracker stays alive
+  // meanwhile because the held handler has not left.
+  // A destroyer that did not wait would free the tracker meanwhile: stop
+  // calling it then.
+  FakeEventProperties probe = StopEvent(300);
+  do {
+    if (destroyed) break;
+    probe = StopEvent(300);
+    tracker->OnProcessStop(probe);
+  } while (!probe.Log().empty());
+  if (destroyed) {
+    gate.Open();
+    handler.join();
+    destroyer.join();
+    FAIL() << "the tracker went while a handler was still running";
+  }
+  Settle();
+  FakeEventProperties start = StartEvent(kRoot, 201);
+  tracker->OnProcessStart(start);
+  FakeEventProperties stop = StopEvent(kRoot);
+  tracker->OnProcessStop(stop);
+  EXPECT_TRUE(start.Log().empty());
+  EXPECT_TRUE(stop.Log().empty());
+  EXPECT_TRUE(TakeLines().empty());
+
+  for (int i = 0; i < 50 && !destroyed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_FALSE(destroyed) << "the lock went while a handler still needed it";
+  gate.Open();
+  handler.join();
+  destroyer.join();
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(held.Log().back(), "Release ParentProcessId") << "the held handler finished its work";
+}
+
+#ifndef _WIN32
+// The handlers as the event engine calls them, on the Linux service's own
+// event objects (ids given as signed 32-bit variants, as the platform does).
+#include "platform/posix/wmi_objects.h"
+
+namespace {
+
+void Deliver(WMIEventCallback handler, ProcessEngine& tracker, std::uint32_t parent, std::uint32_t id) {
+  platform::posix::ProcessEvent event;
+  event.ProcessId = id;
+  event.ParentProcessId = parent;
+  IWbemClassObject* object = platform::posix::NewProcessEventObject(event);  // one reference, ours
+  handler(object, &tracker);
+  object->Release();
+}
+
+}  // namespace
+
+TEST_F(ProcessEngineTest, HandlersReadTheEventObjectsOfTheService) {
+  Launch();
+  Settle();
+  Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, kRoot, 200);
+  Deliver(&ProcessEngine::ProcDeleteIndicate, *mTracker, kRoot, 200);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100", "System Create PID = 200",
+                                "Create PID = 200", "====Leave ProcCreateIndicate====",
+                                "====Enter ProcDeleteIndicate====", "System Delete PID = 200", "Delete PID = 200",
+                                "====Leave ProcDeleteIndicate===="}));
+}
+
+TEST_F(ProcessEngineTest, IdsThatDoNotConvertToUnsigned32BitCountAsFailedReads) {
+  // 0x80000001 arrives as a negative signed value, which does not convert.
+  Launch();
+  Settle();
+  const Sets before = mTracker->SetsForTesting();
+  Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, 0x80000001u, 200);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "====Leave ProcCreateIndicate===="}));
+  Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, kRoot, 0x80000001u);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100",
+                                "====Leave ProcCreateIndicate===="}));
+  Deliver(&ProcessEngine::ProcDeleteIndicate, *mTracker, 0, 0x80000001u);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcDeleteIndicate====", "====Leave ProcDeleteIndicate===="}));
+  EXPECT_EQ(mTracker->SetsForTesting(), before);
+}
+#endif
