@@ -32,7 +32,11 @@ class ExecuteProgram : public TThread {
   void Execute() override;
 
  private:
-  bool RunCopyFile(const std::u16string& parameters);
+  // Step 7: removes the staged folder when the run asks for it.
+  void RemoveStagedFolder();
+  // Step 9, the last of every run, also of a copy request and of a run that
+  // ended early.
+  void FinishRun();
   void WaitLaunchedExe(std::int64_t startTime);
   // The checks every waiting loop shares; true when the loop must stop.
   bool TerminationRequested();
@@ -43,4 +47,6 @@ class ExecuteProgram : public TThread {
   std::int32_t mInstallMethod = 0;
   InstallMethodParam* mMethodParam = nullptr;
   bool mResult = false;
+  // The staged folder without a trailing delimiter; empty when this run staged nothing.
+  std::u16string mStagedFolder;
 };

@@ -44,7 +44,10 @@ class FakeFiles final : public platform::FileServices {
   void AddFolderLink(const std::u16string& path, const std::u16string& target) {
     const std::string key = Key(path);
     AddParents(key);
-    mNodes[key] = Node{Type::FolderLink, {}, false, false, false, false, Key(target)};
+    Node link;
+    link.Kind = Type::FolderLink;
+    link.Target = Key(target);
+    mNodes[key] = link;
   }
   // The operation ("CopyFile", "DeleteEntry", "ClearAttributes", "RemoveFolder",
   // "CreateFolder", "ReadWholeFile", "WriteWholeFile", "OpenFolder") fails on the path.
@@ -263,7 +266,13 @@ class FakeFiles final : public platform::FileServices {
     return true;
   }
 
-  Node mRoot{Type::Folder};
+  static Node RootNode() {
+    Node root;
+    root.Kind = Type::Folder;
+    return root;
+  }
+
+  Node mRoot = RootNode();
   std::map<std::string, Node> mNodes;
   std::set<std::string> mFailing;
   std::vector<std::string> mChanges;
