@@ -45,7 +45,8 @@ class FolderWalk {
   virtual bool DeleteEntry(std::u16string_view name) = 0;
   // Clears the read-only, hidden and system attributes of the entry.
   // Windows: SetFileAttributesW with 0. Linux: the owner's write permission
-  // is added to a file; a link is left as it is.
+  // is added to a file. A link (Windows: a folder link) is left as it is and
+  // counts as done.
   virtual bool ClearAttributes(std::u16string_view name) = 0;
   // Removes the empty real folder of that name.
   virtual bool RemoveSubfolder(std::u16string_view name) = 0;

@@ -84,7 +84,12 @@ class Win32FolderWalk final : public FolderWalk {
     return DeleteFileW(Wide(path)) != 0;
   }
 
-  bool ClearAttributes(std::u16string_view name) override { return SetFileAttributesW(Wide(Join(name)), 0) != 0; }
+  bool ClearAttributes(std::u16string_view name) override {
+    const std::u16string path = Join(name);
+    // A folder link is left as it is: under Wine the change would reach the folder it names.
+    if (IsFolderLink(AttributesOf(path))) return true;
+    return SetFileAttributesW(Wide(path), 0) != 0;
+  }
 
   bool RemoveSubfolder(std::u16string_view name) override { return RemoveDirectoryW(Wide(Join(name))) != 0; }
 
