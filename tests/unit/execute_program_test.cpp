@@ -8,6 +8,7 @@
 #include "diag/debug_console.h"
 #include "diag/debug_console_testing.h"
 #include "engine/execute_program.h"
+#include "framework/paths.h"
 #include "framework/sysutils.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_com.h"
@@ -291,7 +292,7 @@ TEST_F(WorkerTest, CopyRequestCopiesHandsBackAndFinishesWithoutComTraceOrLaunch)
   EXPECT_TRUE(mFlag);
   EXPECT_EQ(HandBacks(), 1);
   EXPECT_TRUE(files.Has(P(u"/dst/sub/b.txt")));
-  EXPECT_FALSE(files.Has(P(u"/tmp/setup")));
+  EXPECT_FALSE(files.Has(P(u"/tmp")));
   EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
   EXPECT_TRUE(WorkerComCalls().empty());
   EXPECT_TRUE(mNoticeOnMain);
@@ -307,6 +308,10 @@ class StagedWorkerTest : public WorkerTest {
     mParam.StageSource = u"1";
     mParam.BootOptionFile = u"setup.ini";
   }
+  // A path in the staged folder, named after the installer's folder.
+  std::u16string Staged(std::u16string_view rest) {
+    return P(u"/tmp/" + ExtractFileName(ExcludeTrailingPathDelimiter(kFolder)) + std::u16string(rest));
+  }
   FakeFiles mFiles;
 };
 
@@ -315,9 +320,9 @@ TEST_F(StagedWorkerTest, LaunchesTheStagedCopyAndRemovesItAfterTheRun) {
   mProcesses.WaitsBeforeEnd = 1;
   EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"}));
   const FakeProcesses::Record record = mProcesses.Snapshot();
-  EXPECT_EQ(record.Launched.File, P(u"/tmp/setup/Norvik_TB_Installer.exe"));
-  EXPECT_EQ(record.Launched.Directory, P(u"/tmp/setup/"));
-  EXPECT_FALSE(mFiles.Has(P(u"/tmp/setup"))) << "removed after the run";
+  EXPECT_EQ(record.Launched.File, Staged(u"/Norvik_TB_Installer.exe"));
+  EXPECT_EQ(record.Launched.Directory, Staged(u"/"));
+  EXPECT_FALSE(mFiles.Has(Staged(u""))) << "removed after the run";
   EXPECT_TRUE(mFiles.Has(mParam.FileName)) << "the source stays";
   EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize"}));
 }
@@ -325,8 +330,8 @@ TEST_F(StagedWorkerTest, LaunchesTheStagedCopyAndRemovesItAfterTheRun) {
 TEST_F(StagedWorkerTest, StagedCopyStaysWithoutRemoveStaged) {
   mProcesses.WaitsBeforeEnd = 1;
   Run(0);
-  ASSERT_TRUE(mFiles.Has(P(u"/tmp/setup/setup.ini")));
-  EXPECT_EQ(mFiles.Find(P(u"/tmp/setup/setup.ini"))->Data, "BootOption=0\r\n");
+  ASSERT_TRUE(mFiles.Has(Staged(u"/setup.ini")));
+  EXPECT_EQ(mFiles.Find(Staged(u"/setup.ini"))->Data, "BootOption=0\r\n");
 }
 
 TEST_F(StagedWorkerTest, StagedCopyStaysAfterATermination) {
@@ -336,25 +341,25 @@ TEST_F(StagedWorkerTest, StagedCopyStaysAfterATermination) {
     if (count == 2) mWorker->Terminate();
   };
   EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
-  EXPECT_TRUE(mFiles.Has(P(u"/tmp/setup/Norvik_TB_Installer.exe")));
+  EXPECT_TRUE(mFiles.Has(Staged(u"/Norvik_TB_Installer.exe")));
 }
 
 TEST_F(StagedWorkerTest, SettingsFileFailureEndsTheRunBeforeComLaunchAndHandBack) {
   mParam.RemoveStaged = true;
-  mFiles.FailOn("ReadWholeFile", P(u"/tmp/setup/setup.ini"));
+  mFiles.FailOn("ReadWholeFile", Staged(u"/setup.ini"));
   mFlag = true;
   EXPECT_TRUE(Run(0).empty());
   EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
   EXPECT_EQ(HandBacks(), 0);
   EXPECT_TRUE(mFlag) << "nothing handed back";
   EXPECT_TRUE(WorkerComCalls().empty());
-  EXPECT_TRUE(mFiles.Has(P(u"/tmp/setup"))) << "no removal step";
+  EXPECT_TRUE(mFiles.Has(Staged(u""))) << "no removal step";
   EXPECT_TRUE(mNoticeOnMain) << "the run still ends normally";
 }
 
 TEST_F(StagedWorkerTest, RefusedStagedFolderHandsBackAFailedLaunch) {
-  mFiles.AddFolder(P(u"/tmp/setup"), true);
-  mFiles.AddFile(P(u"/tmp/setup/theirs.exe"), "theirs");
+  mFiles.AddFolder(Staged(u""), true);
+  mFiles.AddFile(Staged(u"/theirs.exe"), "theirs");
   mParam.RemoveStaged = true;
   mFlag = true;
   EXPECT_TRUE(Run(0).empty());
