@@ -89,6 +89,7 @@ class FakeFiles final : public platform::FileServices {
   }
 
   std::u16string Temp;  // what TempFolder reports
+  static constexpr std::size_t kMaxPath = 260;
 
   // FileServices
   std::u16string OwnExecutablePath() override { return {}; }
@@ -111,6 +112,8 @@ class FakeFiles final : public platform::FileServices {
   bool CreateFolder(std::u16string_view path) override {
     const std::string key = Key(std::u16string(path));
     if (Failing("CreateFolder", key) || mNodes.count(key) != 0 || !FolderExists(Parent(key))) return false;
+    // Paths have a length limit, as on the real systems, so a walk that runs away ends.
+    if (key.size() > kMaxPath) return false;
     mNodes[key].Kind = Type::Folder;
     mChanges.push_back("Create " + key);
     return true;
