@@ -2,7 +2,8 @@
 #include "engine/execute_program.h"
 
 #include "diag/debug_console.h"
-#include "engine/comma_text.h"
+#include "engine/copy_files.h"
+#include "engine/staging.h"
 #include "framework/paths.h"
 #include "framework/sysutils.h"
 #include "platform/clock.h"
@@ -36,7 +37,20 @@ void ExecuteProgram::Execute() {
   const std::int64_t startTime = platform::CurrentClock().Now();
 
   if (IsCopyRequest(mExeParam.FileName)) {
-    mResult = RunCopyFile(mExeParam.Parameters);
+    mResult = engine::RunCopyFile(mExeParam.Parameters);
+    Synchronize([this] { HandBackResult(); });
+    FinishRun();
+    return;
+  }
+
+  const engine::StageResult staged = engine::StageToTemp(mExeParam, mExeParam.FileName, mStagedFolder);
+  mExeParam.FileName = staged.LaunchPath;
+  if (staged.Outcome == engine::StageOutcome::SettingsFileFailed) {
+    FinishRun();  // no launch and no hand-back
+    return;
+  }
+  if (staged.Outcome == engine::StageOutcome::Refused) {
+    mResult = false;  // handed back as a failed launch
     Synchronize([this] { HandBackResult(); });
     FinishRun();
     return;
@@ -54,8 +68,13 @@ void ExecuteProgram::Execute() {
     default:
       break;  // nothing is launched and nothing is handed back
   }
+  RemoveStagedFolder();
   platform::CurrentCom().CoUninitialize();
   FinishRun();
+}
+
+void ExecuteProgram::RemoveStagedFolder() {
+  if (!mStagedFolder.empty() && mExeParam.RemoveStaged) engine::DeleteFolder(mStagedFolder);
 }
 
 void ExecuteProgram::FinishRun() { TearDownProcessTracker(); }
@@ -67,14 +86,6 @@ void ExecuteProgram::HandBackResult() {
 bool ExecuteProgram::TimedOut(std::int64_t startTime, std::int32_t timeoutSeconds) {
   const double elapsed = static_cast<double>(platform::CurrentClock().Now() - startTime);
   return static_cast<double>(timeoutSeconds) < elapsed;
-}
-
-bool ExecuteProgram::RunCopyFile(const std::u16string& parameters) {
-  const std::vector<std::u16string> items = engine::SplitCommaText(parameters);
-  if (items.size() < 2) return false;
-  // The copy engine is not part of this build yet: nothing is copied, and a
-  // copy request reports failure rather than a success that did not happen.
-  return false;
 }
 
 void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {

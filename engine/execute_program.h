@@ -37,10 +37,12 @@ class ExecuteProgram : public TThread {
   void Execute() override;
 
  private:
-  bool RunCopyFile(const std::u16string& parameters);
-  void WaitLaunchedExe(std::int64_t startTime);
-  // The last step of every run, the copy request's included.
+  // Step 7: removes the staged folder when the run asks for it.
+  void RemoveStagedFolder();
+  // Step 9, the last of every run, also of a copy request and of a run that
+  // ended early.
   void FinishRun();
+  void WaitLaunchedExe(std::int64_t startTime);
 
   // The process tracker's part (wait_process_tree.cpp).
   // Creating thread: the tracker, its connection and both subscriptions.
@@ -63,4 +65,6 @@ class ExecuteProgram : public TThread {
   bool mResult = false;
   // Created by the constructor, destroyed at the end of the run; null afterwards.
   std::unique_ptr<ProcessEngine> mProcessEngine;
+  // The staged folder without a trailing delimiter; empty when this run staged nothing.
+  std::u16string mStagedFolder;
 };

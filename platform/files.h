@@ -1,7 +1,9 @@
 // The file services of the platform: the program's own path, full paths,
-// whether a path names a file or a folder, and the delimiters of its paths.
+// what a path names, folder walks that list and delete, copies, whole-file
+// reads and writes, the temporary folder, and the delimiters of its paths.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,6 +13,46 @@
 namespace platform {
 
 enum class PathKind { Missing, File, Folder };
+
+// What a folder entry is, seen without following it.
+enum class EntryKind {
+  File,        // a file, or a link that does not name a folder (Linux: also a dangling link)
+  Folder,      // a real folder
+  FolderLink,  // a link to a folder (Windows: a directory reparse point such as a junction)
+};
+
+struct FolderEntry {
+  std::u16string Name;
+  EntryKind Kind = EntryKind::File;
+};
+
+// One open folder, listed entry by entry; the entries are deleted through it,
+// by name, so that a walk never leaves the folder it opened (Linux: every call
+// is relative to the folder's descriptor and follows no link). Used by one
+// thread at a time; the owner destroys it before removing the folder itself.
+class FolderWalk {
+ public:
+  virtual ~FolderWalk() = default;
+  // The next entry, in the order the system lists them ("." and ".." included
+  // where the system lists them, hidden and system entries too). False when
+  // there is none left.
+  virtual bool Next(FolderEntry* entry) = 0;
+  // The subfolder of that name opened for a walk of its own, null when it is
+  // not a real folder (a link is never opened) or cannot be listed.
+  virtual std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) = 0;
+  // Deletes the file or link of that name itself, never what a link names.
+  // Windows: DeleteFileW (RemoveDirectoryW for a folder link).
+  virtual bool DeleteEntry(std::u16string_view name) = 0;
+  // Clears the read-only, hidden and system attributes of the entry.
+  // Windows: SetFileAttributesW with 0. Linux: the owner's write permission
+  // is added to a file. A link (Windows: a folder link) is left as it is and
+  // counts as done.
+  virtual bool ClearAttributes(std::u16string_view name) = 0;
+  // Removes the empty real folder of that name.
+  virtual bool RemoveSubfolder(std::u16string_view name) = 0;
+};
+
+enum class FollowLink { No, Yes };
 
 // Every method may be called from any thread.
 class FileServices {
@@ -29,6 +71,41 @@ class FileServices {
   // makes a folder). Linux: the full path (above) as the file system sees it,
   // links followed.
   virtual PathKind GetPathKind(std::u16string_view path) = 0;
+
+  // Opens a folder for a walk; null when it cannot be listed (missing, not a
+  // folder, no access). With FollowLink::No a path that is itself a link (a
+  // junction on Windows) is not opened. The walk owns what it opened.
+  // Windows: FindFirstFileW on the folder + "*.*".
+  virtual std::unique_ptr<FolderWalk> OpenFolder(std::u16string_view path, FollowLink follow) = 0;
+  // Creates one folder; its parent must exist. Windows: CreateDirectoryW.
+  virtual bool CreateFolder(std::u16string_view path) = 0;
+  // Removes an empty folder, or a link (a junction) in its place, never what
+  // the link names. Windows: RemoveDirectoryW.
+  virtual bool RemoveFolder(std::u16string_view path) = 0;
+  // Copies a file, overwriting an existing target file. Windows: CopyFileA
+  // with both paths in the ANSI code page; a path the code page cannot hold
+  // fails without a copy. Linux: the data through the kernel's copy offload,
+  // the target keeps the source's permission bits; a target that is a link or
+  // the source itself fails.
+  virtual bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) = 0;
+  // Clears the read-only, hidden and system attributes (as FolderWalk does).
+  virtual bool ClearAttributes(std::u16string_view path) = 0;
+  // Reads a whole file (others may read meanwhile). False when it cannot be
+  // opened or read.
+  virtual bool ReadWholeFile(std::u16string_view path, std::string* bytes) = 0;
+  // Creates the file anew with exactly these bytes. Linux: a link in its place
+  // is not written through.
+  virtual bool WriteWholeFile(std::u16string_view path, std::string_view bytes) = 0;
+  // The temporary folder, normally with a trailing delimiter; empty when the
+  // system cannot tell. Windows: GetTempPathA. Linux: $TMPDIR when it names an
+  // existing folder, else "/tmp/".
+  virtual std::u16string TempFolder() = 0;
+  // True when the path names a real folder (not a link or junction) owned by
+  // this process's user (Windows: the token's user or its default owner).
+  virtual bool IsOwnRealFolder(std::u16string_view path) = 0;
+  // True when both paths name the same existing folder. Linux: the same device
+  // and inode. Windows: the same full path, as the file system compares names.
+  virtual bool SameFolder(std::u16string_view first, std::u16string_view second) = 0;
 };
 
 // The real services of this platform. Lives for the whole process.

@@ -1,13 +1,19 @@
-// Paths and file kinds on Linux: Windows-style path text resolved to the file system.
+// Paths, file kinds and file operations on Linux: Windows-style path text
+// resolved to the file system; walks that delete work relative to descriptors.
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/file_copy.h"
+#include "platform/posix/folder_walk.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -18,7 +24,36 @@ class PosixFiles final : public FileServices {
   std::u16string OwnExecutablePath() override;
   std::u16string FullPathName(std::u16string_view path) override;
   PathKind GetPathKind(std::u16string_view path) override;
+  std::unique_ptr<FolderWalk> OpenFolder(std::u16string_view path, FollowLink follow) override;
+  bool CreateFolder(std::u16string_view path) override;
+  bool RemoveFolder(std::u16string_view path) override;
+  bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) override;
+  bool ClearAttributes(std::u16string_view path) override;
+  bool ReadWholeFile(std::u16string_view path, std::string* bytes) override;
+  bool WriteWholeFile(std::u16string_view path, std::string_view bytes) override;
+  std::u16string TempFolder() override;
+  bool IsOwnRealFolder(std::u16string_view path) override;
+  bool SameFolder(std::u16string_view first, std::u16string_view second) override;
 };
+
+// The file-system path without a trailing "/" (the root stays "/").
+std::string NativePath(std::u16string_view path) {
+  std::string native = posix::FileSystemPath(path);
+  if (native.size() > 1 && native.back() == '/') native.pop_back();
+  return native;
+}
+
+// The parent folder opened as a descriptor, and the last name in it. False for
+// the root or an empty path.
+bool OpenParent(std::u16string_view path, posix::UniqueFd* parent, std::string* name) {
+  const std::string native = NativePath(path);
+  const std::size_t slash = native.rfind('/');
+  if (native.empty() || slash == std::string::npos || slash + 1 == native.size()) return false;
+  *name = native.substr(slash + 1);
+  const std::string folder = slash == 0 ? std::string("/") : native.substr(0, slash);
+  parent->Reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return parent->IsValid();
+}
 
 }  // namespace
 
@@ -51,6 +86,85 @@ PathKind PosixFiles::GetPathKind(std::u16string_view path) {
   struct stat info {};
   if (native.empty() || stat(native.c_str(), &info) != 0) return PathKind::Missing;
   return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::File;
+}
+
+std::unique_ptr<FolderWalk> PosixFiles::OpenFolder(std::u16string_view path, FollowLink follow) {
+  const std::string native = NativePath(path);
+  if (native.empty()) return nullptr;
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow == FollowLink::No ? O_NOFOLLOW : 0);
+  return posix::OpenFolderWalk(posix::UniqueFd(open(native.c_str(), flags)));
+}
+
+bool PosixFiles::CreateFolder(std::u16string_view path) {
+  const std::string native = NativePath(path);
+  return !native.empty() && mkdir(native.c_str(), 0777) == 0;
+}
+
+bool PosixFiles::RemoveFolder(std::u16string_view path) {
+  posix::UniqueFd parent;
+  std::string name;
+  if (!OpenParent(path, &parent, &name)) return false;
+  struct stat info {};
+  if (fstatat(parent.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  // A link in the folder's place goes itself; what it names stays.
+  return unlinkat(parent.Get(), name.c_str(), S_ISLNK(info.st_mode) ? 0 : AT_REMOVEDIR) == 0;
+}
+
+bool PosixFiles::CopyFileReplacing(std::u16string_view source, std::u16string_view target) {
+  return posix::CopyFileData(NativePath(source), NativePath(target));
+}
+
+bool PosixFiles::ClearAttributes(std::u16string_view path) {
+  posix::UniqueFd parent;
+  std::string name;
+  return OpenParent(path, &parent, &name) && posix::AddOwnerWrite(parent.Get(), name);
+}
+
+bool PosixFiles::ReadWholeFile(std::u16string_view path, std::string* bytes) {
+  const std::string native = NativePath(path);
+  const posix::UniqueFd file(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.IsValid()) return false;
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(file.Get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    bytes->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+bool PosixFiles::WriteWholeFile(std::u16string_view path, std::string_view bytes) {
+  const std::string native = NativePath(path);
+  const posix::UniqueFd file(open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+  return file.IsValid() && posix::WriteAll(file.Get(), bytes.data(), bytes.size());
+}
+
+std::u16string PosixFiles::TempFolder() {
+  const char* variable = getenv("TMPDIR");
+  struct stat info {};
+  if (variable != nullptr && variable[0] == '/' && stat(variable, &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::string folder(variable);
+    if (folder.back() != '/') folder += '/';
+    return Utf8ToWide(folder);
+  }
+  return u"/tmp/";
+}
+
+bool PosixFiles::IsOwnRealFolder(std::u16string_view path) {
+  const std::string native = NativePath(path);
+  struct stat info {};
+  return !native.empty() && lstat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid();
+}
+
+bool PosixFiles::SameFolder(std::u16string_view first, std::u16string_view second) {
+  const std::string a = NativePath(first);
+  const std::string b = NativePath(second);
+  struct stat one {};
+  struct stat two {};
+  if (a.empty() || b.empty() || stat(a.c_str(), &one) != 0 || stat(b.c_str(), &two) != 0) return false;
+  return S_ISDIR(one.st_mode) && one.st_dev == two.st_dev && one.st_ino == two.st_ino;
 }
 
 namespace posix {

@@ -1,7 +1,14 @@
-// Paths and file attributes on Windows, through the wide-character API.
+// Paths, file attributes and file operations on Windows, through the
+// wide-character API (copies through CopyFileA, as the system's contract says).
 #include <windows.h>
+#include <aclapi.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "platform/files.h"
+#include "platform/scoped_handle.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -9,11 +16,145 @@ namespace {
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 wchar_t* Wide(std::u16string& text) { return reinterpret_cast<wchar_t*>(text.data()); }
 
+struct FindTraits {
+  using Type = HANDLE;
+  static Type None() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type find) { ::FindClose(find); }
+};
+using UniqueFind = ScopedGeneric<FindTraits>;
+
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type None() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type file) { ::CloseHandle(file); }
+};
+using UniqueFile = ScopedGeneric<FileHandleTraits>;
+
+constexpr DWORD kFolderLinkAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
+DWORD AttributesOf(const std::u16string& path) { return GetFileAttributesW(Wide(path)); }
+
+bool IsFolderLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kFolderLinkAttributes) == kFolderLinkAttributes;
+}
+
+bool IsRealFolder(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kFolderLinkAttributes) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
+std::u16string WithDelimiter(std::u16string_view path) {
+  return common::WithTrailingDelimiter(path, common::kWindowsPathDelimiters);
+}
+
+// A listing of one folder by FindFirstFileW/FindNextFileW; its entries are
+// reached by the folder's path joined with their names.
+class Win32FolderWalk final : public FolderWalk {
+ public:
+  // Null when the folder cannot be listed (the listing fails at its first entry).
+  static std::unique_ptr<FolderWalk> Open(std::u16string_view folder) {
+    auto walk = std::unique_ptr<Win32FolderWalk>(new Win32FolderWalk(WithDelimiter(folder)));
+    const std::u16string pattern = walk->mFolder + u"*.*";
+    walk->mFind.Reset(FindFirstFileW(Wide(pattern), &walk->mData));
+    if (!walk->mFind.IsValid()) return nullptr;
+    walk->mPending = true;
+    return walk;
+  }
+
+  bool Next(FolderEntry* entry) override {
+    if (!mPending) return false;
+    entry->Name = reinterpret_cast<const char16_t*>(mData.cFileName);
+    const DWORD attributes = mData.dwFileAttributes;
+    entry->Kind = IsFolderLink(attributes) ? EntryKind::FolderLink
+                  : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder
+                                                                 : EntryKind::File;
+    mPending = FindNextFileW(mFind.Get(), &mData) != 0;
+    return true;
+  }
+
+  std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) override {
+    const std::u16string path = Join(name);
+    if (!IsRealFolder(AttributesOf(path))) return nullptr;
+    return Open(path);
+  }
+
+  bool DeleteEntry(std::u16string_view name) override {
+    const std::u16string path = Join(name);
+    // A folder link (junction) is removed as a folder; what it names stays.
+    if (IsFolderLink(AttributesOf(path))) return RemoveDirectoryW(Wide(path)) != 0;
+    return DeleteFileW(Wide(path)) != 0;
+  }
+
+  bool ClearAttributes(std::u16string_view name) override {
+    const std::u16string path = Join(name);
+    // A folder link is left as it is: under Wine the change would reach the folder it names.
+    if (IsFolderLink(AttributesOf(path))) return true;
+    return SetFileAttributesW(Wide(path), 0) != 0;
+  }
+
+  bool RemoveSubfolder(std::u16string_view name) override { return RemoveDirectoryW(Wide(Join(name))) != 0; }
+
+ private:
+  explicit Win32FolderWalk(std::u16string folder) : mFolder(std::move(folder)) {}
+  std::u16string Join(std::u16string_view name) const { return mFolder + std::u16string(name); }
+
+  std::u16string mFolder;  // with a trailing delimiter
+  UniqueFind mFind;
+  WIN32_FIND_DATAW mData{};
+  bool mPending = false;  // mData holds an entry not yet returned
+};
+
+// The text in the ANSI code page, or false when a character has no exact
+// equivalent there (a best-fit or default character would name another file).
+bool ToAnsiExactly(std::u16string_view text, std::string* out) {
+  out->clear();
+  if (text.empty()) return true;
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int size = static_cast<int>(text.size());
+  BOOL usedDefault = FALSE;
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, nullptr, &usedDefault);
+  if (length <= 0 || usedDefault) return false;
+  out->assign(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, out->data(), length, nullptr, &usedDefault);
+  return !usedDefault;
+}
+
+// The security identifiers that may own this user's folders: the token's user
+// and its default owner (an elevated administrator's default owner is the
+// Administrators group).
+std::vector<std::vector<BYTE>> OwnSids() {
+  std::vector<std::vector<BYTE>> sids;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return sids;
+  for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size)) continue;
+    PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                 : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+    const DWORD length = GetLengthSid(sid);
+    const BYTE* first = static_cast<const BYTE*>(sid);
+    sids.emplace_back(first, first + length);
+  }
+  ::CloseHandle(token);
+  return sids;
+}
+
 class Win32Files final : public FileServices {
  public:
   std::u16string OwnExecutablePath() override;
   std::u16string FullPathName(std::u16string_view path) override;
   PathKind GetPathKind(std::u16string_view path) override;
+  std::unique_ptr<FolderWalk> OpenFolder(std::u16string_view path, FollowLink follow) override;
+  bool CreateFolder(std::u16string_view path) override;
+  bool RemoveFolder(std::u16string_view path) override;
+  bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) override;
+  bool ClearAttributes(std::u16string_view path) override;
+  bool ReadWholeFile(std::u16string_view path, std::string* bytes) override;
+  bool WriteWholeFile(std::u16string_view path, std::string_view bytes) override;
+  std::u16string TempFolder() override;
+  bool IsOwnRealFolder(std::u16string_view path) override;
+  bool SameFolder(std::u16string_view first, std::u16string_view second) override;
 };
 
 }  // namespace
@@ -58,6 +199,102 @@ PathKind Win32Files::GetPathKind(std::u16string_view path) {
   const DWORD attributes = GetFileAttributesW(Wide(std::u16string(path)));
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::File;
+}
+
+std::unique_ptr<FolderWalk> Win32Files::OpenFolder(std::u16string_view path, FollowLink follow) {
+  const std::u16string folder(path);
+  if (follow == FollowLink::No && IsFolderLink(AttributesOf(common::WithoutTrailingDelimiter(
+                                      folder, common::kWindowsPathDelimiters)))) {
+    return nullptr;
+  }
+  return Win32FolderWalk::Open(folder);
+}
+
+bool Win32Files::CreateFolder(std::u16string_view path) {
+  return CreateDirectoryW(Wide(std::u16string(path)), nullptr) != 0;
+}
+
+bool Win32Files::RemoveFolder(std::u16string_view path) {
+  return RemoveDirectoryW(Wide(std::u16string(path))) != 0;
+}
+
+bool Win32Files::CopyFileReplacing(std::u16string_view source, std::u16string_view target) {
+  std::string from;
+  std::string to;
+  if (!ToAnsiExactly(source, &from) || !ToAnsiExactly(target, &to)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+bool Win32Files::ClearAttributes(std::u16string_view path) {
+  return SetFileAttributesW(Wide(std::u16string(path)), 0) != 0;
+}
+
+bool Win32Files::ReadWholeFile(std::u16string_view path, std::string* bytes) {
+  const UniqueFile file(CreateFileW(Wide(std::u16string(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) return true;
+    bytes->append(buffer, got);
+  }
+}
+
+bool Win32Files::WriteWholeFile(std::u16string_view path, std::string_view bytes) {
+  const UniqueFile file(CreateFileW(Wide(std::u16string(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (!WriteFile(file.Get(), bytes.data(), size, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+std::u16string Win32Files::TempFolder() {
+  char buffer[MAX_PATH] = {};
+  const DWORD length = GetTempPathA(MAX_PATH, buffer);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return AnsiToWide(std::string_view(buffer, length));
+}
+
+bool Win32Files::IsOwnRealFolder(std::u16string_view path) {
+  const std::u16string folder = common::WithoutTrailingDelimiter(path, common::kWindowsPathDelimiters);
+  if (!IsRealFolder(AttributesOf(folder))) return false;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(Wide(folder), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool own = false;
+  for (std::vector<BYTE>& sid : OwnSids()) {
+    if (owner != nullptr && EqualSid(owner, sid.data())) own = true;
+  }
+  LocalFree(descriptor);
+  return own;
+}
+
+bool Win32Files::SameFolder(std::u16string_view first, std::u16string_view second) {
+  const std::u16string a =
+      common::WithoutTrailingDelimiter(FullPathName(first), common::kWindowsPathDelimiters);
+  const std::u16string b =
+      common::WithoutTrailingDelimiter(FullPathName(second), common::kWindowsPathDelimiters);
+  if (a.empty() || b.empty() || (AttributesOf(a) & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      AttributesOf(a) == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  // Names compare as the file system compares them: ordinal, without regard to case.
+  return CompareStringOrdinal(Wide(a), static_cast<int>(a.size()), Wide(b), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 }  // namespace platform

@@ -8,10 +8,13 @@
 #include "diag/debug_console.h"
 #include "diag/debug_console_testing.h"
 #include "engine/execute_program.h"
+#include "framework/paths.h"
 #include "framework/sysutils.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_com.h"
 #include "tests/support/fake_console.h"
+#include "tests/support/fake_files.h"
+#include "tests/support/fake_paths.h"
 #include "tests/support/fake_processes.h"
 #include "tests/support/headless_app.h"
 
@@ -279,6 +282,96 @@ TEST_F(WorkerTest, CopyRequestIsRecognisedInAnyCaseAndTracesNothing) {
   mParam.FileName = kFolder + u"COPYFILE.EXE";
   mProcesses.WaitsBeforeEnd = 0;
   EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"})) << "not a copy request";
+}
+
+TEST_F(WorkerTest, CopyRequestCopiesHandsBackAndFinishesWithoutComTraceOrLaunch) {
+  FakeFiles files;
+  files.AddFile(P(u"/src/a.txt"), "a");
+  files.AddFile(P(u"/src/sub/b.txt"), "b");
+  mParam.FileName = kFolder + u"COPYFILE";
+  mParam.Parameters = P(u"/src/") + u"," + P(u"/dst") + u",/E";
+  mParam.StageSource = u"1";  // a copy request never stages
+  files.Temp = P(u"/tmp/");
+  EXPECT_TRUE(Run(0).empty());
+  EXPECT_TRUE(mFlag);
+  EXPECT_EQ(HandBacks(), 1);
+  EXPECT_TRUE(files.Has(P(u"/dst/sub/b.txt")));
+  EXPECT_FALSE(files.Has(P(u"/tmp")));
+  EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+  EXPECT_TRUE(WorkerComCalls().empty());
+  EXPECT_TRUE(mNoticeOnMain);
+}
+
+class StagedWorkerTest : public WorkerTest {
+ protected:
+  StagedWorkerTest() {
+    mFiles.Temp = P(u"/tmp/");
+    mFiles.AddFolder(P(u"/tmp"));
+    mFiles.AddFile(mParam.FileName, "program");
+    mFiles.AddFile(kFolder + u"setup.ini", "BootOption=1\n");
+    mParam.StageSource = u"1";
+    mParam.BootOptionFile = u"setup.ini";
+  }
+  // A path in the staged folder, named after the installer's folder.
+  std::u16string Staged(std::u16string_view rest) {
+    return P(u"/tmp/" + ExtractFileName(ExcludeTrailingPathDelimiter(kFolder)) + std::u16string(rest));
+  }
+  FakeFiles mFiles;
+};
+
+TEST_F(StagedWorkerTest, LaunchesTheStagedCopyAndRemovesItAfterTheRun) {
+  mParam.RemoveStaged = true;
+  mProcesses.WaitsBeforeEnd = 1;
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by handle closed"}));
+  const FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(record.Launched.File, Staged(u"/Norvik_TB_Installer.exe"));
+  EXPECT_EQ(record.Launched.Directory, Staged(u"/"));
+  EXPECT_FALSE(mFiles.Has(Staged(u""))) << "removed after the run";
+  EXPECT_TRUE(mFiles.Has(mParam.FileName)) << "the source stays";
+  EXPECT_EQ(WorkerComCalls(), (Lines{"CoInitializeEx 6", "CoUninitialize"}));
+}
+
+TEST_F(StagedWorkerTest, StagedCopyStaysWithoutRemoveStaged) {
+  mProcesses.WaitsBeforeEnd = 1;
+  Run(0);
+  ASSERT_TRUE(mFiles.Has(Staged(u"/setup.ini")));
+  EXPECT_EQ(mFiles.Find(Staged(u"/setup.ini"))->Data, "BootOption=0\r\n");
+}
+
+TEST_F(StagedWorkerTest, StagedCopyStaysAfterATermination) {
+  mParam.RemoveStaged = true;
+  mProcesses.WaitsBeforeEnd = -1;
+  mProcesses.OnWait = [this](int count) {
+    if (count == 2) mWorker->Terminate();
+  };
+  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
+  EXPECT_TRUE(mFiles.Has(Staged(u"/Norvik_TB_Installer.exe")));
+}
+
+TEST_F(StagedWorkerTest, SettingsFileFailureEndsTheRunBeforeComLaunchAndHandBack) {
+  mParam.RemoveStaged = true;
+  mFiles.FailOn("ReadWholeFile", Staged(u"/setup.ini"));
+  mFlag = true;
+  EXPECT_TRUE(Run(0).empty());
+  EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+  EXPECT_EQ(HandBacks(), 0);
+  EXPECT_TRUE(mFlag) << "nothing handed back";
+  EXPECT_TRUE(WorkerComCalls().empty());
+  EXPECT_TRUE(mFiles.Has(Staged(u""))) << "no removal step";
+  EXPECT_TRUE(mNoticeOnMain) << "the run still ends normally";
+}
+
+TEST_F(StagedWorkerTest, RefusedStagedFolderHandsBackAFailedLaunch) {
+  mFiles.AddFolder(Staged(u""), true);
+  mFiles.AddFile(Staged(u"/theirs.exe"), "theirs");
+  mParam.RemoveStaged = true;
+  mFlag = true;
+  EXPECT_TRUE(Run(0).empty());
+  EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
+  EXPECT_EQ(HandBacks(), 1);
+  EXPECT_FALSE(mFlag);
+  EXPECT_TRUE(WorkerComCalls().empty());
+  EXPECT_TRUE(mFiles.Changes().empty()) << "nothing emptied, copied or removed";
 }
 
 TEST(TimedOut, StrictlyLessThanTheWholeSecondsElapsed) {

@@ -1,0 +1,36 @@
+// The copy engine: a copy request's parameters, and the copying of one file
+// or of a folder's entries with recursion and exclusions.
+#pragma once
+
+#include <string>
+
+namespace engine {
+
+// Carries out a copy request: the parameters are a comma text of source,
+// target, flags and exclusions (items after the fourth are ignored). False
+// with fewer than two items; otherwise what CopyFiles returns.
+bool RunCopyFile(const std::u16string& parameters);
+
+// Copies an existing file (into an existing target folder under its own
+// name, else to the target path), or else the entries of the folder part of
+// source into the target folder, which is created with its missing parents.
+// The file-name part of a folder specification is not a filter. With "/E"
+// anywhere in the upper-cased flags, real subfolders are copied too (never a
+// link to a folder, nor the folder being copied into); their failures are not
+// reported. The first file of the folder's own entries that fails ends the
+// walk with false. Exclusions: a comma text of full source paths.
+bool CopyFiles(const std::u16string& source, const std::u16string& target, const std::u16string& flags,
+               const std::u16string& exclusions);
+
+// Creates the folder and every missing folder above it, outermost first.
+// Failures are silent.
+void ForceFolder(const std::u16string& folder);
+
+// Copies source to target, overwriting a target file, unless the source is
+// excluded; an excluded file counts as copied.
+bool CopyOneFile(const std::u16string& source, const std::u16string& target, const std::u16string& exclusions);
+
+// True when an item of the comma text exclusions equals path, ignoring case.
+bool IsExcluded(const std::u16string& path, const std::u16string& exclusions);
+
+}  // namespace engine
