@@ -7,6 +7,7 @@
 
 #include "common/request.h"
 #include "framework/threads.h"
+#include "platform/process.h"
 
 class ExecuteProgram : public TThread {
  public:
@@ -28,12 +29,26 @@ class ExecuteProgram : public TThread {
   // termination notice, for one that frees itself).
   const ExeParameter& Request() const { return mExeParam; }
 
+  // One look at the running processes for the first whose executable name
+  // contains SpecificExeName (letter case ignored). With openProcess, that
+  // process is opened and its handle (null if the open failed) is stored in
+  // *handleSlot, which the caller then owns and closes; without it, the slot
+  // is left alone and nothing is traced. True when a process matched. Runs on
+  // the worker thread (or on a test's thread while the worker is not running).
+  bool FindSpecificExe(platform::Handle* handleSlot, bool openProcess);
+  // Enables the debug privilege of the own process, so that processes of
+  // other accounts can be opened; silent on every failure. Same threads.
+  void EnableDebugPrivilege();
+
  protected:
   void Execute() override;
 
  private:
   bool RunCopyFile(const std::u16string& parameters);
+  // Launches mExeParam's program; *process receives its handle (may be null).
+  bool LaunchProgram(platform::Handle* process);
   void WaitLaunchedExe(std::int64_t startTime);
+  void WaitSpecificExe(std::int64_t startTime);
   // The checks every waiting loop shares; true when the loop must stop.
   bool TerminationRequested();
   bool TimeoutReached(std::int64_t startTime);
