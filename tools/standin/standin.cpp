@@ -8,6 +8,7 @@
 //                                 copies of NVK_STANDIN_CHILD_PROGRAM (itself),
 //                                 which sleep NVK_STANDIN_CHILD_SLEEP_MS, and
 //                                 exit at once without waiting for them;
+//   NVK_STANDIN_CHILD_WAIT_FILE=path  the children first wait for that file;
 //   NVK_STANDIN_SLEEP_MS=ms       otherwise sleep that long before exiting;
 //   NVK_STANDIN_EXIT_CODE=code    the exit code (0).
 // Record format, one field per line, each record ending with "end":
@@ -284,7 +285,7 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     SetEnvironment("NVK_STANDIN_SLEEP_MS", EnvironmentText("NVK_STANDIN_CHILD_SLEEP_MS"));
     SetEnvironment("NVK_STANDIN_CHILDREN", "");
     SetEnvironment("NVK_STANDIN_EXIT_CODE", "");
-    SetEnvironment("NVK_STANDIN_WAIT_FILE", "");
+    SetEnvironment("NVK_STANDIN_WAIT_FILE", EnvironmentText("NVK_STANDIN_CHILD_WAIT_FILE"));
     SetEnvironment("NVK_STANDIN_STARTER", OwnId());
     for (long i = 0; i < children; ++i) StartChild(program);
     return exitCode;
