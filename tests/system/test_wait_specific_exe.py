@@ -18,72 +18,14 @@ from pathlib import Path
 sys.path.insert(0, os.environ.get("NVK_SUPPORT", str(Path(__file__).resolve().parent.parent / "support")))
 import install_run  # noqa: E402
 import systest  # noqa: E402
+from install_run import DriverRun  # noqa: E402
 
-HELPER = "LongHelperSetupProgram.exe"
+HELPER = install_run.HELPER
 ENTER = "====Enter INSTALLMETHOD::WaitSpecificExe===="
 LEAVE = "====Leave INSTALLMETHOD::WaitSpecificExe===="
 # How long a running wait is watched before the helper is released: several
 # of the worker's 200 ms passes, with nothing depending on its exact length.
 WATCH_SECONDS = 1.5
-
-
-class MethodRun:
-    """The install driver running method 2 on a starter staged in folder,
-    whose helper waits for folder/release."""
-
-    def __init__(self, folder, options):
-        self.folder = folder
-        self.log = folder / "standin.log"
-        self.release_file = folder / "release"
-        self.options = list(options)
-        self._context = None
-        self.process = None
-
-    def __enter__(self):
-        starter = self.folder / install_run.INSTALLER
-        as_path = systest.windows_path if systest.WINDOWS else str
-        values = {
-            "NVK_STANDIN_LOG": as_path(self.log),
-            "NVK_STANDIN_CHILDREN": "1",
-            "NVK_STANDIN_CHILD_DELAY_MS": "0",
-            "NVK_STANDIN_CHILD_PROGRAM": as_path(self.folder / HELPER),
-            "NVK_STANDIN_CHILD_WAIT_FILE": as_path(self.release_file),
-        }
-        driver = systest.program("nvk_install_driver")
-        if systest.WINDOWS:
-            line = " ".join(['"' + systest.windows_path(driver) + '"', "2", '"' + as_path(starter) + '"']
-                            + self.options)
-            self._context = systest.started_windows(line, terminal=True, **values)
-        else:
-            self._context = systest.started([str(driver), "2", str(starter)] + self.options,
-                                            systest.native_env(False, **values))
-        self.process = self._context.__enter__()
-        return self
-
-    def __exit__(self, *exc):
-        self.release()
-        return self._context.__exit__(*exc)
-
-    def records(self):
-        return install_run.standin_records(self.log)
-
-    def wait_records(self, count):
-        """The stand-in's records once there are count (starter and helper)."""
-        return systest.poll(lambda: len(self.records()) >= count and self.records(), systest.PROCESS_TIMEOUT) or []
-
-    def wait_driver_end(self):
-        """Waits until the driver has ended, without touching what it left running."""
-        if not systest.poll(lambda: not self.process.running(), systest.PROCESS_TIMEOUT):
-            raise TimeoutError("the install driver did not end")
-
-    def release(self):
-        self.release_file.write_text("go\n")
-
-    def finish(self):
-        """(Result, trace lines) once the driver has ended."""
-        result = self.process.wait()
-        text = systest.terminal_text(result.stdout) if systest.WINDOWS else result.stderr
-        return result, [line for line in text.splitlines() if line and not line.startswith("wine:")]
 
 
 class WaitSpecificExe(unittest.TestCase):
@@ -101,10 +43,7 @@ class WaitSpecificExe(unittest.TestCase):
     def folder(self):
         type(self).cases += 1
         folder = self.root / f"case-{self.cases}"
-        folder.mkdir()
-        for name in (install_run.INSTALLER, HELPER):
-            (folder / name).write_bytes((systest.BIN_DIR / install_run.INSTALLER).read_bytes())
-            (folder / name).chmod(0o755)
+        install_run.stage_starter(folder)
         return folder
 
     def started_pair(self, run):
@@ -138,7 +77,7 @@ class WaitSpecificExe(unittest.TestCase):
 
     def test_searching_waits_until_the_helper_has_ended(self):
         folder = self.folder()
-        with MethodRun(folder, ["/NAME:SetupProgram", "/SEARCH"]) as run:
+        with DriverRun(folder, 2, ["/NAME:SetupProgram", "/SEARCH"]) as run:
             starter, helper = self.started_pair(run)
             if not systest.WINDOWS:
                 # The kernel's short name stops before the searched-for part.
@@ -157,7 +96,7 @@ class WaitSpecificExe(unittest.TestCase):
 
     def test_without_searching_the_end_of_the_starter_ends_the_wait(self):
         folder = self.folder()
-        with MethodRun(folder, ["/NAME:SetupProgram"]) as run:
+        with DriverRun(folder, 2, ["/NAME:SetupProgram"]) as run:
             _, helper = self.started_pair(run)
             run.wait_driver_end()
             # Nothing released the helper yet: it still waits.
@@ -170,7 +109,7 @@ class WaitSpecificExe(unittest.TestCase):
 
     def test_a_time_out_ends_the_wait_for_a_helper_that_runs_on(self):
         folder = self.folder()
-        with MethodRun(folder, ["/NAME:SetupProgram", "/SEARCH", "/TIMEOUT:2"]) as run:
+        with DriverRun(folder, 2, ["/NAME:SetupProgram", "/SEARCH", "/TIMEOUT:2"]) as run:
             started = time.monotonic()
             _, helper = self.started_pair(run)
             run.wait_driver_end()

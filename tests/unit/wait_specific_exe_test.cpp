@@ -41,6 +41,21 @@ std::size_t IndexOf(const Lines& calls, const std::string& call) {
   return static_cast<std::size_t>(std::find(calls.begin(), calls.end(), call) - calls.begin());
 }
 
+// Stops a run that would not end by itself (a fault under test) instead of
+// letting it search or wait for ever: at the 10000th search or wait the
+// worker is asked to terminate, and the test's expectations fail.
+void GuardAgainstRunaway(FakeProcesses& processes, ExecuteProgram* const& worker) {
+  constexpr int kRunaway = 10000;
+  processes.OnSnapshot = [onSnapshot = processes.OnSnapshot, &worker](int n) {
+    if (onSnapshot) onSnapshot(n);
+    if (n == kRunaway) worker->Terminate();
+  };
+  processes.OnWait = [onWait = processes.OnWait, &worker](int n) {
+    if (onWait) onWait(n);
+    if (n == kRunaway) worker->Terminate();
+  };
+}
+
 class SpecificExeTest : public ::testing::Test {
  protected:
   SpecificExeTest() {
@@ -67,6 +82,7 @@ class SpecificExeTest : public ::testing::Test {
 
   // Runs one method-2 request to its end; returns the trace lines.
   Lines Run() {
+    GuardAgainstRunaway(mProcesses, mWorker);
     mBackend = RunScenario([this](ScenarioForm& form) {
       mWorker = new ExecuteProgram(true, mParam, &mMethod, INSTALLMETHOD::WaitSpecificExe);
       mWorker->OnTerminate = [this, &form](TObject*) {
@@ -378,6 +394,7 @@ TEST_F(SpecificExeTest, ANameThatNeverAppearsIsSearchedEvery200msUntilTerminatio
     processes.OnSnapshot = [&worker](int n) {
       if (n == 25) worker->Terminate();
     };
+    GuardAgainstRunaway(processes, worker);
     mParam.RemoveStaged = true;
     InstallMethodParam method;
     method.SearchSpecificExe = true;
@@ -450,6 +467,7 @@ TEST_F(SpecificExeTest, AMatchThatEndsBeforeItIsOpenedLeavesANullHandleWaitedOnW
         }
       }
     };
+    GuardAgainstRunaway(processes, worker);
     InstallMethodParam method;
     method.SearchSpecificExe = true;
     method.SpecificExeName = u"setup";
