@@ -10,8 +10,9 @@ a name that appears only after 10 seconds, as a share of that time.
 
   tools/bench/install_wait.py BUILD_DIR [--runs N] [--installer-seconds S] [--methods 0,2]
 
-BUILD_DIR is a linux or windows build folder (bin/ToolbarSetup[.exe] and the
-stand-in installer built). Linux runs on a private Xvfb; the Windows build
+BUILD_DIR is a linux or windows build folder with the stand-in installer
+built, and bin/ToolbarSetup[.exe] for method 0 and bin/nvk_install_driver[.exe]
+for method 2. Linux runs on a private Xvfb; the Windows build
 runs under Wine on a private Xvfb and Wine prefix in BUILD_DIR/bench-run.
 
 How it measures: the stand-in installer is held on a release file; the clock
@@ -38,7 +39,7 @@ from pathlib import Path
 
 def setup_environment(build):
     here = Path(__file__).resolve().parents[2]
-    windows = (build / "bin" / "ToolbarSetup.exe").exists()
+    windows = any((build / "bin" / name).exists() for name in ("ToolbarSetup.exe", "nvk_install_driver.exe"))
     os.environ["NVK_RUN_DIR"] = str(build / "bench-run")
     os.environ["NVK_BIN_DIR"] = str(build / "bin")
     os.environ["NVK_SUPPORT"] = str(here / "tests" / "support")
