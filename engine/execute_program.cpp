@@ -1,4 +1,5 @@
 // The worker: the steps of a run, the copy request and install method 0.
+// Install method 2 lives in wait_specific_exe.cpp.
 #include "engine/execute_program.h"
 
 #include "diag/debug_console.h"
@@ -65,6 +66,9 @@ void ExecuteProgram::Execute() {
     case INSTALLMETHOD::WaitProcessTree:
       WaitProcessTree(startTime);
       break;
+    case INSTALLMETHOD::WaitSpecificExe:
+      WaitSpecificExe(startTime);
+      break;
     default:
       break;  // nothing is launched and nothing is handed back
   }
@@ -88,15 +92,19 @@ bool ExecuteProgram::TimedOut(std::int64_t startTime, std::int32_t timeoutSecond
   return static_cast<double>(timeoutSeconds) < elapsed;
 }
 
-void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {
-  platform::ProcessServices& processes = platform::CurrentProcesses();
+bool ExecuteProgram::LaunchProgram(platform::Handle* process) {
   platform::LaunchRecord record;
   record.File = mExeParam.FileName;
   record.Parameters = mExeParam.Parameters;
   record.Directory = ExtractFilePath(mExeParam.FileName);
   record.ShowCommand = mExeParam.ShowCommand;
+  return platform::CurrentProcesses().Launch(record, process);
+}
+
+void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {
+  platform::ProcessServices& processes = platform::CurrentProcesses();
   platform::Handle process = nullptr;
-  mResult = processes.Launch(record, &process);
+  mResult = LaunchProgram(&process);
   Synchronize([this] { HandBackResult(); });
 
   if (!mExeParam.WaitForExit || process == nullptr) {

@@ -9,6 +9,7 @@
 #include "common/request.h"
 #include "framework/threads.h"
 #include "process/process_engine.h"
+#include "platform/process.h"
 
 class ExecuteProgram : public TThread {
  public:
@@ -33,6 +34,17 @@ class ExecuteProgram : public TThread {
   // termination notice, for one that frees itself).
   const ExeParameter& Request() const { return mExeParam; }
 
+  // One look at the running processes for the first whose executable name
+  // contains SpecificExeName (letter case ignored). With openProcess, that
+  // process is opened and its handle (null if the open failed) is stored in
+  // *handleSlot, which the caller then owns and closes; without it, the slot
+  // is left alone and nothing is traced. True when a process matched. Runs on
+  // the worker thread (or on a test's thread while the worker is not running).
+  bool FindSpecificExe(platform::Handle* handleSlot, bool openProcess);
+  // Enables the debug privilege of the own process, so that processes of
+  // other accounts can be opened; silent on every failure. Same threads.
+  void EnableDebugPrivilege();
+
  protected:
   void Execute() override;
 
@@ -42,7 +54,10 @@ class ExecuteProgram : public TThread {
   // Step 9, the last of every run, also of a copy request and of a run that
   // ended early.
   void FinishRun();
+  // Launches mExeParam's program; *process receives its handle (may be null).
+  bool LaunchProgram(platform::Handle* process);
   void WaitLaunchedExe(std::int64_t startTime);
+  void WaitSpecificExe(std::int64_t startTime);
 
   // The process tracker's part (wait_process_tree.cpp).
   // Creating thread: the tracker, its connection and both subscriptions.

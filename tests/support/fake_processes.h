@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -30,10 +31,28 @@ class FakeProcesses final : public platform::ProcessServices {
   // Read at each Wait: the place the hand-back writes to.
   const bool* WatchedFlag = nullptr;
 
+  // The process list. Each snapshot holds ListForSnapshot(n) for the n-th
+  // snapshot (from 1) when set, else ProcessList. OnSnapshot is called with n
+  // before the snapshot is taken.
+  std::vector<platform::ProcessEntry> ProcessList;
+  std::function<std::vector<platform::ProcessEntry>(int)> ListForSnapshot;
+  std::function<void(int)> OnSnapshot;
+  bool SnapshotFails = false;    // SnapshotProcesses gives null
+  bool FirstEntryFails = false;  // FirstProcess finds nothing
+  // The last error code: what OnLastError returns when set, else LastErrorCode.
+  std::uint32_t LastErrorCode = 0;
+  std::function<std::uint32_t()> OnLastError;
+  // The token calls of the debug privilege.
+  bool TokenOpens = true;
+  bool PrivilegeFound = true;
+  // The value of the first handle issued; each next one is 4 higher.
+  std::uintptr_t HandleBase = 0x1000;
+
   // What happened.
   struct Record {
     std::vector<std::string> Calls;
     std::vector<bool> FlagAtWait;
+    std::vector<std::string> WaitedOn;  // the label of each Wait's handle ("none" for null)
     platform::LaunchRecord Launched;
     std::map<platform::Handle, int> Closes;
     std::vector<platform::Handle> Issued;
@@ -74,6 +93,7 @@ class FakeProcesses final : public platform::ProcessServices {
       std::lock_guard<std::mutex> lock(mMutex);
       mRecord.Calls.push_back("Wait " + std::to_string(milliseconds));
       mRecord.FlagAtWait.push_back(WatchedFlag != nullptr && *WatchedFlag);
+      mRecord.WaitedOn.push_back(LabelOf(process));
       count = ++mWaits;
     }
     if (OnWait) OnWait(count);
@@ -84,23 +104,61 @@ class FakeProcesses final : public platform::ProcessServices {
   void CloseHandle(platform::Handle handle) override {
     if (handle == nullptr) return;
     std::lock_guard<std::mutex> lock(mMutex);
-    const auto label = mLabels.find(handle);
-    mRecord.Calls.push_back("Close " + (label != mLabels.end() ? label->second : std::string("unknown")));
+    mRecord.Calls.push_back("Close " + LabelOf(handle));
     ++mRecord.Closes[handle];
   }
-  platform::Handle SnapshotProcesses() override { return nullptr; }
-  bool FirstProcess(platform::Handle, platform::ProcessEntry&) override { return false; }
-  bool NextProcess(platform::Handle, platform::ProcessEntry&) override { return false; }
-  std::uint32_t LastError() override { return 0; }
+  platform::Handle SnapshotProcesses() override {
+    int count;
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mRecord.Calls.push_back("Snapshot");
+      count = ++mSnapshots;
+    }
+    if (OnSnapshot) OnSnapshot(count);
+    if (SnapshotFails) return nullptr;
+    std::vector<platform::ProcessEntry> list = ListForSnapshot ? ListForSnapshot(count) : ProcessList;
+    std::lock_guard<std::mutex> lock(mMutex);
+    platform::Handle snapshot = Issue("snapshot " + std::to_string(count));
+    mLists[snapshot] = {std::move(list), 0};
+    return snapshot;
+  }
+  bool FirstProcess(platform::Handle snapshot, platform::ProcessEntry& entry) override {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRecord.Calls.push_back("First");
+    if (FirstEntryFails) return false;
+    const auto found = mLists.find(snapshot);
+    if (found == mLists.end()) return false;
+    found->second.Next = 0;
+    return ReadEntry(found->second, entry);
+  }
+  bool NextProcess(platform::Handle snapshot, platform::ProcessEntry& entry) override {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRecord.Calls.push_back("Next");
+    const auto found = mLists.find(snapshot);
+    return found != mLists.end() && ReadEntry(found->second, entry);
+  }
+  std::uint32_t LastError() override {
+    Add("LastError");
+    return OnLastError ? OnLastError() : LastErrorCode;
+  }
   bool OpenOwnProcessToken(platform::Handle* token) override {
-    *token = nullptr;
-    return false;
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRecord.Calls.push_back("OpenToken");
+    *token = TokenOpens ? Issue("token " + std::to_string(++mTokens)) : nullptr;
+    return TokenOpens;
   }
   bool LookupDebugPrivilege(platform::PrivilegeId* privilege) override {
-    *privilege = 0;
-    return false;
+    Add("LookupPrivilege");
+    *privilege = PrivilegeFound ? kDebugPrivilege : 0;
+    return PrivilegeFound;
   }
-  void EnablePrivilege(platform::Handle, platform::PrivilegeId) override {}
+  void EnablePrivilege(platform::Handle token, platform::PrivilegeId privilege) override {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRecord.Calls.push_back("EnablePrivilege " + std::to_string(privilege) + " " + LabelOf(token));
+  }
+
+  // The privilege id that LookupDebugPrivilege gives.
+  static constexpr platform::PrivilegeId kDebugPrivilege = 20;
 
   // Every handle issued was closed exactly once.
   bool EveryHandleClosedOnce() {
@@ -117,16 +175,37 @@ class FakeProcesses final : public platform::ProcessServices {
     std::lock_guard<std::mutex> lock(mMutex);
     mRecord.Calls.push_back(call);
   }
-  // A new handle, named in the close calls by its label ("launched", "opened N"). mMutex held.
+  // A new handle, named in the close calls by its label ("launched", "opened N",
+  // "snapshot N", "token N"). mMutex held.
   platform::Handle Issue(std::string label) {
-    auto* handle = reinterpret_cast<platform::Handle>(static_cast<std::uintptr_t>(0x1000 + 4 * mRecord.Issued.size()));
+    auto* handle = reinterpret_cast<platform::Handle>(HandleBase + 4 * mRecord.Issued.size());
     mRecord.Issued.push_back(handle);
     mLabels[handle] = std::move(label);
     return handle;
   }
 
+  // mMutex held.
+  std::string LabelOf(platform::Handle handle) const {
+    if (handle == nullptr) return "none";
+    const auto label = mLabels.find(handle);
+    return label != mLabels.end() ? label->second : std::string("unknown");
+  }
+  struct ListReader {
+    std::vector<platform::ProcessEntry> Entries;
+    std::size_t Next = 0;
+  };
+  // mMutex held.
+  static bool ReadEntry(ListReader& reader, platform::ProcessEntry& entry) {
+    if (reader.Next >= reader.Entries.size()) return false;
+    entry = reader.Entries[reader.Next++];
+    return true;
+  }
+
   std::mutex mMutex;
   Record mRecord;
+  std::map<platform::Handle, ListReader> mLists;
+  int mSnapshots = 0;
+  int mTokens = 0;
   std::map<platform::Handle, std::string> mLabels;
   int mOpens = 0;
   int mWaits = 0;

@@ -3,6 +3,10 @@ server, X windows seen and pressed on a given display, the setup program and
 the stand-in installer copied into a folder of their own, the stand-in's log
 records, and children left behind on Linux (through a child subreaper).
 
+The install driver runs one request of the worker for the install methods
+the dialog does not use, on the stand-in staged as a starter that launches a
+helper.
+
 Built on systest; the Windows build's programs run under the run's Wine and
 display, the Linux build's on a display the caller chooses.
 """
@@ -346,3 +350,82 @@ class InstallRunCase(unittest.TestCase):
         folder = self.root / f"case-{self.cases}"
         stage_programs(folder, installers)
         return folder
+
+
+# --- one run of the install driver -------------------------------------------------
+
+HELPER = "LongHelperSetupProgram.exe"
+
+
+def stage_starter(folder):
+    """Copies the stand-in installer into folder as the installer and as the
+    helper that it starts."""
+    folder.mkdir(parents=True, exist_ok=True)
+    for name in (INSTALLER, HELPER):
+        shutil.copy2(systest.BIN_DIR / INSTALLER, folder / name)
+
+
+class DriverRun:
+    """The install driver running install method `method` with the given
+    options on the starter staged in folder (stage_starter): the starter
+    launches the helper after delay_ms and ends at once; the helper waits for
+    folder/release. Linux natively without a display; Windows under the run's
+    Wine through the launcher on a terminal. Leaving the with-block releases
+    the helper."""
+
+    def __init__(self, folder, method, options, delay_ms=0):
+        self.folder = Path(folder)
+        self.log = self.folder / "standin.log"
+        self.release_file = self.folder / "release"
+        self.method = method
+        self.options = list(options)
+        self.delay_ms = delay_ms
+        self._context = None
+        self.process = None
+
+    def __enter__(self):
+        starter = self.folder / INSTALLER
+        as_path = systest.windows_path if systest.WINDOWS else str
+        values = {
+            "NVK_STANDIN_LOG": as_path(self.log),
+            "NVK_STANDIN_CHILDREN": "1",
+            "NVK_STANDIN_CHILD_DELAY_MS": str(self.delay_ms),
+            "NVK_STANDIN_CHILD_PROGRAM": as_path(self.folder / HELPER),
+            "NVK_STANDIN_CHILD_WAIT_FILE": as_path(self.release_file),
+        }
+        driver = systest.program("nvk_install_driver")
+        if systest.WINDOWS:
+            line = " ".join(['"' + systest.windows_path(driver) + '"', str(self.method),
+                             '"' + as_path(starter) + '"'] + self.options)
+            self._context = systest.started_windows(line, terminal=True, **values)
+        else:
+            self._context = systest.started([str(driver), str(self.method), str(starter)] + self.options,
+                                            systest.native_env(False, **values))
+        self.process = self._context.__enter__()
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+        return self._context.__exit__(*exc)
+
+    def records(self):
+        return standin_records(self.log)
+
+    def wait_records(self, count):
+        """The stand-in's records once there are count of them (fewer after the bound)."""
+        return systest.poll(lambda: len(self.records()) >= count and self.records(), systest.PROCESS_TIMEOUT) or []
+
+    def wait_driver_end(self):
+        """Waits until the driver has ended, leaving alone what it left running."""
+        if not systest.poll(lambda: not self.process.running(), systest.PROCESS_TIMEOUT):
+            raise TimeoutError("the install driver did not end")
+
+    def release(self):
+        self.release_file.write_text("go\n")
+
+    def finish(self):
+        """(Result, trace lines) once the driver has ended; under Wine, lines
+        of Wine's own ("wine: ...") are left out."""
+        result = self.process.wait()
+        text = systest.terminal_text(result.stdout) if systest.WINDOWS else result.stderr
+        return result, [line for line in text.splitlines() if line and not line.startswith("wine:")]

@@ -2,12 +2,17 @@
 """Benchmark of the install run's wait: prints, for one build, the median time
 from the installer's end to the setup program's exit, the time from pressing
 "Install" until the dialog is hidden, and the program's CPU time while it
-waits for a 10-second installer, as a share of that time.
+waits for a 10-second installer, as a share of that time (install method 0,
+through the dialog). For install method 2 (through the install driver, on a
+starter that launches a helper and ends): the median time from the helper's
+end to the end of the wait, and the driver's CPU time while it searches for
+a name that appears only after 10 seconds, as a share of that time.
 
-  tools/bench/install_wait.py BUILD_DIR [--runs N] [--installer-seconds S]
+  tools/bench/install_wait.py BUILD_DIR [--runs N] [--installer-seconds S] [--methods 0,2]
 
-BUILD_DIR is a linux or windows build folder (bin/ToolbarSetup[.exe] and the
-stand-in installer built). Linux runs on a private Xvfb; the Windows build
+BUILD_DIR is a linux or windows build folder with the stand-in installer
+built, and bin/ToolbarSetup[.exe] for method 0 and bin/nvk_install_driver[.exe]
+for method 2. Linux runs on a private Xvfb; the Windows build
 runs under Wine on a private Xvfb and Wine prefix in BUILD_DIR/bench-run.
 
 How it measures: the stand-in installer is held on a release file; the clock
@@ -17,7 +22,10 @@ is seen by its parent (Linux: the program itself; Windows: the launcher,
 which exits with the program). CPU is utime + stime from /proc/PID/stat of the
 program (Linux) or of the wine process running ToolbarSetup.exe and of the
 wineserver (Windows), sampled from the installer's start until shortly before
-its end.
+its end. Method 2 is measured the same way: the helper is held on a release
+file (looked for every 20 ms), released once the search has found it; the
+search's CPU is sampled from the starter's start until shortly before it
+launches the helper.
 """
 
 import argparse
@@ -31,7 +39,7 @@ from pathlib import Path
 
 def setup_environment(build):
     here = Path(__file__).resolve().parents[2]
-    windows = (build / "bin" / "ToolbarSetup.exe").exists()
+    windows = any((build / "bin" / name).exists() for name in ("ToolbarSetup.exe", "nvk_install_driver.exe"))
     os.environ["NVK_RUN_DIR"] = str(build / "bench-run")
     os.environ["NVK_BIN_DIR"] = str(build / "bin")
     os.environ["NVK_SUPPORT"] = str(here / "tests" / "support")
@@ -82,17 +90,148 @@ def wineserver_pid(prefix):
     return None
 
 
+def measure_method0(options, windows, install_run, systest):
+    """Method 0 through the dialog: (exit times, hide times, CPU report lines)."""
+    run_dir = systest.RUN_DIR
+    display = systest.display()
+    exits, hides = [], []
+    for index in range(options.runs):
+        folder = run_dir / f"exit-{index}"
+        subprocess.run(["rm", "-rf", str(folder)], check=True)
+        install_run.stage_programs(folder)
+        with install_run.SetupRun(folder, [], display, hold=True) as run:
+            if run.wait_window() is None:
+                raise SystemExit("the dialog did not appear")
+            pressed = time.monotonic()
+            run.press(install_run.INSTALL_BUTTON)
+            if not run.wait_records():
+                raise SystemExit("the installer was not launched")
+            systest.poll(lambda: not run.dialog_shown(), interval=0.01)
+            hides.append(time.monotonic() - pressed)
+            time.sleep(0.5)
+            released = time.monotonic()
+            run.release()
+            run.process.popen.wait(timeout=systest.PROCESS_TIMEOUT)
+            exits.append(time.monotonic() - released)
+            result, _ = run.finish()
+            if result.returncode != 0:
+                raise SystemExit(f"exit code {result.returncode}")
+
+    # CPU while waiting for a long installer.
+    folder = run_dir / "cpu"
+    subprocess.run(["rm", "-rf", str(folder)], check=True)
+    install_run.stage_programs(folder)
+    milliseconds = int(options.installer_seconds * 1000)
+    with install_run.SetupRun(folder, [], display, NVK_STANDIN_SLEEP_MS=milliseconds) as run:
+        run.wait_window()
+        run.press(install_run.INSTALL_BUTTON)
+        if not run.wait_records():
+            raise SystemExit("the installer was not launched")
+        cpu = CpuSample(windows, "ToolbarSetup.exe", run.log, run.process.pid, systest)
+        time.sleep(max(options.installer_seconds - 1.0, 0.5))
+        report = cpu.report("wine process of ToolbarSetup.exe" if windows else "program", "waiting")
+        run.finish()
+    return exits, hides, report
+
+
+def measure_method2(options, windows, install_run, systest):
+    """Method 2 through the install driver: (wait-end times, CPU report lines)."""
+    run_dir = systest.RUN_DIR
+    search = ["/NAME:SetupProgram", "/SEARCH"]
+    ends = []
+    for index in range(options.runs):
+        folder = run_dir / f"m2-end-{index}"
+        subprocess.run(["rm", "-rf", str(folder)], check=True)
+        install_run.stage_starter(folder)
+        with install_run.DriverRun(folder, 2, search) as run:
+            if len(run.wait_records(2)) < 2:
+                raise SystemExit("the helper did not start")
+            time.sleep(1.0)  # several search passes: the helper has been found
+            released = time.monotonic()
+            run.release()
+            run.process.popen.wait(timeout=systest.PROCESS_TIMEOUT)
+            ends.append(time.monotonic() - released)
+            result, trace = run.finish()
+            if result.returncode != 0 or "Break by handle closed" not in trace:
+                raise SystemExit(f"method 2 run failed: {result} {trace}")
+        reap(windows, install_run)
+
+    # CPU while searching for a helper that the starter launches after a while.
+    folder = run_dir / "m2-cpu"
+    subprocess.run(["rm", "-rf", str(folder)], check=True)
+    install_run.stage_starter(folder)
+    milliseconds = int(options.installer_seconds * 1000)
+    with install_run.DriverRun(folder, 2, search, delay_ms=milliseconds) as run:
+        if not run.wait_records(1):
+            raise SystemExit("the starter was not launched")
+        cpu = CpuSample(windows, "nvk_install_driver.exe", run.log, run.process.pid, systest)
+        time.sleep(max(options.installer_seconds - 1.0, 0.5))
+        report = cpu.report("wine process of the driver" if windows else "driver", "searching")
+        if len(run.records()) != 1:
+            raise SystemExit("the helper appeared too early")
+        # The helper appears, is found, and is then let go.
+        if len(run.wait_records(2)) < 2:
+            raise SystemExit("the helper did not start")
+        time.sleep(1.0)
+        run.release()
+        result, trace = run.finish()
+        if "Exe Found : " + install_run.HELPER not in trace:
+            raise SystemExit(f"the helper was not found: {trace}")
+    reap(windows, install_run)
+    return ends, report
+
+
+class CpuSample:
+    """CPU time of the program under test (and of the wineserver) from now on."""
+
+    def __init__(self, windows, program_name, log, pid, systest):
+        self.started = time.monotonic()
+        if windows:
+            self.pids = processes_with(program_name, "NVK_STANDIN_LOG=" + systest.windows_path(log))
+            self.server = wineserver_pid(systest.wine_env()["WINEPREFIX"])
+        else:
+            self.pids, self.server = [pid], None
+        self.before = {p: cpu_seconds(p) for p in self.pids}
+        self.server_before = cpu_seconds(self.server) if self.server else None
+
+    def report(self, label, what):
+        elapsed = time.monotonic() - self.started
+        used = sum(cpu_seconds(p) - self.before[p] for p in self.pids)
+        lines = [f"  CPU of the {label} while {what} {elapsed:.1f} s: {used:.3f} s = {100 * used / elapsed:.2f} %"
+                 f" (processes {self.pids})"]
+        if self.server:
+            server_used = cpu_seconds(self.server) - self.server_before
+            lines.append(f"  CPU of the wineserver meanwhile: {server_used:.3f} s = {100 * server_used / elapsed:.2f} %")
+        return lines
+
+
+def reap(windows, install_run):
+    """Linux: reaps the helpers that came to this subreaper."""
+    if not windows:
+        install_run.reap_orphans()
+
+
+def median_line(label, values):
+    return (f"  {label} median {statistics.median(values):.3f} s "
+            f"(min {min(values):.3f}, max {max(values):.3f})")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", type=Path)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--installer-seconds", type=float, default=10.0)
+    parser.add_argument("--methods", default="0,2", help="install methods to measure, comma-separated (0, 2)")
     options = parser.parse_args()
+    methods = {m.strip() for m in options.methods.split(",")}
     build = options.build.resolve()
     here, windows = setup_environment(build)
     import install_run
     import systest
 
+    if not windows:
+        # The helpers of method 2 outlive their starter: they come here to be reaped.
+        install_run.become_subreaper()
     run_dir = systest.RUN_DIR
     run_dir.mkdir(parents=True, exist_ok=True)
     support = systest.SUPPORT_DIR
@@ -101,53 +240,10 @@ def main():
         if windows:
             print("starting a Wine prefix ...", file=sys.stderr)
             subprocess.run([str(support / "wineprefix"), "start", str(run_dir)], check=True, capture_output=True)
-        display = systest.display()
-        exits, hides = [], []
-        for index in range(options.runs):
-            folder = run_dir / f"exit-{index}"
-            subprocess.run(["rm", "-rf", str(folder)], check=True)
-            install_run.stage_programs(folder)
-            with install_run.SetupRun(folder, [], display, hold=True) as run:
-                if run.wait_window() is None:
-                    raise SystemExit("the dialog did not appear")
-                pressed = time.monotonic()
-                run.press(install_run.INSTALL_BUTTON)
-                if not run.wait_records():
-                    raise SystemExit("the installer was not launched")
-                systest.poll(lambda: not run.dialog_shown(), interval=0.01)
-                hides.append(time.monotonic() - pressed)
-                time.sleep(0.5)
-                released = time.monotonic()
-                run.release()
-                run.process.popen.wait(timeout=systest.PROCESS_TIMEOUT)
-                exits.append(time.monotonic() - released)
-                result, _ = run.finish()
-                if result.returncode != 0:
-                    raise SystemExit(f"exit code {result.returncode}")
-
-        # CPU while waiting for a long installer.
-        folder = run_dir / "cpu"
-        subprocess.run(["rm", "-rf", str(folder)], check=True)
-        install_run.stage_programs(folder)
-        milliseconds = int(options.installer_seconds * 1000)
-        with install_run.SetupRun(folder, [], display, NVK_STANDIN_SLEEP_MS=milliseconds) as run:
-            run.wait_window()
-            run.press(install_run.INSTALL_BUTTON)
-            if not run.wait_records():
-                raise SystemExit("the installer was not launched")
-            started = time.monotonic()
-            if windows:
-                pids = processes_with("ToolbarSetup.exe", "NVK_STANDIN_LOG=" + systest.windows_path(run.log))
-                server = wineserver_pid(systest.wine_env()["WINEPREFIX"])
-            else:
-                pids, server = [run.process.pid], None
-            before = {p: cpu_seconds(p) for p in pids}
-            server_before = cpu_seconds(server) if server else None
-            time.sleep(max(options.installer_seconds - 1.0, 0.5))
-            elapsed = time.monotonic() - started
-            used = sum(cpu_seconds(p) - before[p] for p in pids)
-            server_used = cpu_seconds(server) - server_before if server else None
-            result, _ = run.finish()
+        if "0" in methods:
+            exits, hides, report0 = measure_method0(options, windows, install_run, systest)
+        if "2" in methods:
+            ends, report2 = measure_method2(options, windows, install_run, systest)
     finally:
         if windows:
             subprocess.run([str(support / "wineprefix"), "stop", str(run_dir)], capture_output=True)
@@ -155,15 +251,15 @@ def main():
 
     name = "Windows build under Wine" if windows else "Linux build"
     print(f"{name}: {options.runs} runs")
-    print(f"  installer's end to program's exit: median {statistics.median(exits):.3f} s "
-          f"(min {min(exits):.3f}, max {max(exits):.3f})")
-    print(f"  Install pressed to dialog hidden:  median {statistics.median(hides):.3f} s "
-          f"(min {min(hides):.3f}, max {max(hides):.3f})")
-    label = "wine process of ToolbarSetup.exe" if windows else "program"
-    print(f"  CPU of the {label} while waiting {elapsed:.1f} s: {used:.3f} s = {100 * used / elapsed:.2f} %"
-          f" (processes {pids})")
-    if server_used is not None:
-        print(f"  CPU of the wineserver meanwhile: {server_used:.3f} s = {100 * server_used / elapsed:.2f} %")
+    if "0" in methods:
+        print("Install method 0 (the dialog's run):")
+        print(median_line("installer's end to program's exit:", exits))
+        print(median_line("Install pressed to dialog hidden: ", hides))
+        print("\n".join(report0))
+    if "2" in methods:
+        print("Install method 2 (search for \"SetupProgram\", then wait for it):")
+        print(median_line("helper's end to the wait's end:", ends))
+        print("\n".join(report2))
     return 0
 
 

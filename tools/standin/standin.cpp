@@ -13,6 +13,7 @@
 //                                 of its own, which sleep
 //                                 NVK_STANDIN_GRANDCHILD_SLEEP_MS, then sleeps;
 //   NVK_STANDIN_SLEEP_MS=ms       then sleep that long before exiting (0);
+//   NVK_STANDIN_CHILD_WAIT_FILE=path  the children first wait for that file;
 //   NVK_STANDIN_EXIT_CODE=code    the exit code (0).
 // Record format, one field per line, each record ending with "end":
 // "run PID", "parent PID" (as the system reports it; on Linux an orphan's is
@@ -305,7 +306,7 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     // Each child sleeps as told and starts the grandchildren it is given at
     // once; grandchildren start none.
     SetEnvironment("NVK_STANDIN_EXIT_CODE", "");
-    SetEnvironment("NVK_STANDIN_WAIT_FILE", "");
+    SetEnvironment("NVK_STANDIN_WAIT_FILE", EnvironmentText("NVK_STANDIN_CHILD_WAIT_FILE"));
     SetEnvironment("NVK_STANDIN_CHILD_SLEEPS_MS", "");
     SetEnvironment("NVK_STANDIN_GRANDCHILDREN", "");
     SetEnvironment("NVK_STANDIN_CHILD_DELAY_MS", "0");
