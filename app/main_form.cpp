@@ -43,6 +43,10 @@ void TMainForm::ReadCommandLine() {
 }
 
 void TMainForm::InstallBtnClick(TObject* /*sender*/) {
+  // Once per dialog: a click queued while this handler pauses (a quick double
+  // click) reaches it again after the worker has been made.
+  if (mWorker != nullptr) return;
+
   mMethodParam.SpareNumber = 0;
   mMethodParam.IgnoreProcessEnd = false;
   mMethodParam.UseTimeout = 0;
@@ -73,6 +77,10 @@ void TMainForm::CloseTimerTimer(TObject* /*sender*/) {
   mCloseOnShow = true;
   SetVisible(true);
 }
+
+// Running (worker made, close timer not yet armed) is left only by the
+// worker's termination notice: a close request meanwhile is ignored.
+bool TMainForm::CloseQuery() { return mWorker == nullptr || CloseTimer->Enabled(); }
 
 void TMainForm::FormShow(TObject* /*sender*/) {
   if (mCloseOnShow) Close();
