@@ -1,28 +1,13 @@
 // The command line on Linux, rebuilt from /proc/self/cmdline as Windows would show it.
-#include <errno.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "platform/command_line_internal.h"
+#include "platform/posix/read_file.h"
 
 namespace platform {
 
 std::string SystemCommandLineA() {
-  std::string raw;
-  const int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      raw.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  close(fd);
+  std::string raw = posix::ReadWholeFile("/proc/self/cmdline");
   if (!raw.empty() && raw.back() == '\0') raw.pop_back();
   // The program path comes first; Windows writes it with backslashes.
   const std::size_t programEnd = std::min(raw.find('\0'), raw.size());
