@@ -130,11 +130,14 @@ class InstallEdges(install_run.InstallRunCase):
 
     def test_close_request_while_the_installer_runs_is_ignored(self):
         folder = self.folder()
-        with SetupRun(folder, ["/DEBUG"], self.display, NVK_STANDIN_SLEEP_MS="5000") as run:
+        # The installer runs until the test releases it (at least 5 s here), so
+        # that a slow hide under load cannot let it end before the request.
+        with SetupRun(folder, ["/DEBUG"], self.display, hold=True) as run:
             self.show(run)
             window = run.window
             run.press(INSTALL_BUTTON)
             self.assertEqual(len(run.wait_records()), 1, "the installer was not launched")
+            started = time.monotonic()
             self.assertTrue(systest.poll(lambda: not run.dialog_shown()), "the dialog stayed visible")
             if systest.WINDOWS:
                 # A polite close request to the hidden dialog, as another program's WM_CLOSE.
@@ -143,8 +146,9 @@ class InstallEdges(install_run.InstallRunCase):
             else:
                 # The hidden dialog's X window, if it is still there, is asked to close.
                 install_run.close_x_window(self.display, window)
-            time.sleep(1.0)
+            time.sleep(max(1.0, 5.0 - (time.monotonic() - started)))
             self.assertTrue(run.process.running(), "the close request ended the program while its installer ran")
+            run.release()
             result, trace = run.finish()
         self.assertEqual(result.returncode, 0, result)
         # The wait ran to the installer's end.
