@@ -37,6 +37,8 @@ class TMainForm : public TForm {
   void FormShow(TObject* sender);
   // The worker's termination notice, connected in code.
   void WorkerTerminate(TObject* sender);
+  // False while the install run is running.
+  bool CloseQuery() override;
 
   // Members in their declared order.
   std::u16string mInstallerFile;      // the installer to run, normally without folder

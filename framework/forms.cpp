@@ -28,6 +28,7 @@ void TForm::SetVisible(bool visible) {
 }
 
 void TForm::Close() {
+  if (!CloseQuery()) return;
   SetVisible(false);
   Application->FormClosed(this);
 }

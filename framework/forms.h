@@ -39,8 +39,12 @@ class TForm : public TComponent {
   // True shows the form (making its window on first use) and raises OnShow;
   // false hides it.
   void SetVisible(bool visible);
-  // Hides the form; closing the main form ends the message loop.
+  // Hides the form unless CloseQuery refuses; closing the main form ends the
+  // message loop. A close request from the window system (the close box, a
+  // WM_CLOSE of another program) comes here too. Main thread.
   void Close();
+  // Whether the form may close now; true unless a derived form says otherwise.
+  virtual bool CloseQuery() { return true; }
 
   TNotifyEvent OnShow;
 

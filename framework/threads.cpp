@@ -34,9 +34,13 @@ SyncState& Sync() {
   return *state;
 }
 
+std::atomic<int> gRunningThreads{0};
+
 }  // namespace
 
 bool IsMainThread() { return std::this_thread::get_id() == gMainThread; }
+
+int RunningThreadCount() { return gRunningThreads.load(); }
 
 void CheckSynchronize() {
   for (;;) {
@@ -84,6 +88,9 @@ void TThread::AfterConstruction() {
 void TThread::Start() {
   std::lock_guard<std::mutex> lock(mStartMutex);
   if (mThread.joinable() || mFinished.load()) return;
+  framework::gRunningThreads.fetch_add(1);
+  // The new thread waits for this lock in Main: a thread that ends at once
+  // and frees itself must not do so before mThread has been assigned.
   mThread = std::thread([this] { Main(); });
 }
 
@@ -143,6 +150,7 @@ void TThread::SetPriority(TThreadPriority priority) {
 }
 
 void TThread::Main() {
+  { std::lock_guard<std::mutex> started(mStartMutex); }
   mRunningOn.store(std::this_thread::get_id(), std::memory_order_release);
   if (mPrioritySet.load(std::memory_order_acquire)) platform::SetCurrentThreadPriority(SystemPriority(Priority()));
   try {
@@ -163,4 +171,5 @@ void TThread::Main() {
     framework::Sync().Done.notify_all();
   }
   if (freeSelf) delete this;
+  framework::gRunningThreads.fetch_sub(1);
 }

@@ -87,5 +87,9 @@ bool IsMainThread();
 // Runs the Synchronize calls waiting for the main thread; called by the
 // backends on the main thread when woken, and by WaitFor.
 void CheckSynchronize();
+// How many started threads have not yet come to their very end (their
+// termination notice delivered and, for a FreeOnTerminate thread, the object
+// freed). Safe from any thread.
+int RunningThreadCount();
 
 }  // namespace framework

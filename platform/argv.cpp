@@ -1,4 +1,4 @@
-// Command-line splitting by the Windows rules.
+// Command-line splitting by the rules of a Windows program's C runtime.
 #include "platform/argv.h"
 
 namespace platform {
@@ -11,71 +11,51 @@ class ArgumentSplitter {
   explicit ArgumentSplitter(std::u16string_view text) : mText(text) {}
 
   std::vector<std::u16string> Split() {
-    while (mPos < mText.size()) {
-      const char16_t c = mText[mPos];
-      if (IsArgumentBreak(c) && mQuotes == 0) {
-        EndArgument();
-        ++mPos;
-      } else if (c == u'\\') {
-        Append(c);
-        ++mBackslashes;
-        ++mPos;
-      } else if (c == u'"') {
-        QuoteRun();
-      } else {
-        Append(c);
-        mBackslashes = 0;
-        ++mPos;
-      }
+    for (;;) {
+      while (mPos < mText.size() && IsArgumentBreak(mText[mPos])) ++mPos;
+      if (mPos >= mText.size()) break;
+      mArguments.push_back(Argument());
     }
-    EndArgument();
     return std::move(mArguments);
   }
 
  private:
-  void Append(char16_t c) {
-    mCurrent += c;
-    mStarted = true;
-  }
-
-  void EndArgument() {
-    if (mStarted) mArguments.push_back(std::move(mCurrent));
-    mCurrent.clear();
-    mStarted = false;
-    mBackslashes = 0;
-  }
-
-  // A quote and the quotes right after it. Backslashes before the first one
-  // are halved; an odd one out escapes it. Quotes are then counted from the
-  // state before the run (1 inside a quoted part): every third is literal,
-  // and a run that leaves the count at 2 has closed the quoted part.
-  void QuoteRun() {
-    mStarted = true;
-    mCurrent.resize(mCurrent.size() - mBackslashes / 2);
-    if (mBackslashes % 2 == 1) {
-      mCurrent.back() = u'"';
-    } else {
-      ++mQuotes;
-    }
-    mBackslashes = 0;
-    ++mPos;
-    while (mPos < mText.size() && mText[mPos] == u'"') {
-      if (++mQuotes == 3) {
-        mCurrent += u'"';
-        mQuotes = 0;
+  // One argument, from its first character to the blank that ends it
+  // outside quotes (or the end of the text).
+  std::u16string Argument() {
+    std::u16string argument;
+    bool quoted = false;
+    while (mPos < mText.size()) {
+      std::size_t backslashes = 0;
+      while (mPos < mText.size() && mText[mPos] == u'\\') {
+        ++backslashes;
+        ++mPos;
       }
-      ++mPos;
+      if (mPos < mText.size() && mText[mPos] == u'"') {
+        // 2n backslashes before a quote give n; 2n+1 give n and the quote itself.
+        argument.append(backslashes / 2, u'\\');
+        if (backslashes % 2 == 1) {
+          argument += u'"';
+        } else if (quoted && mPos + 1 < mText.size() && mText[mPos + 1] == u'"') {
+          // Inside quotes, a doubled quote is one quote and the text stays quoted.
+          argument += u'"';
+          ++mPos;
+        } else {
+          quoted = !quoted;
+        }
+        ++mPos;
+        continue;
+      }
+      argument.append(backslashes, u'\\');
+      if (mPos >= mText.size() || (!quoted && IsArgumentBreak(mText[mPos]))) break;
+      argument += mText[mPos++];
     }
-    if (mQuotes == 2) mQuotes = 0;
+    return argument;
   }
 
   std::u16string_view mText;
   std::size_t mPos = 0;
   std::vector<std::u16string> mArguments;
-  std::u16string mCurrent;
-  bool mStarted = false;
-  std::size_t mBackslashes = 0;
-  int mQuotes = 0;  // 0 outside a quoted part, 1 inside
 };
 
 }  // namespace

@@ -9,12 +9,17 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -53,6 +58,30 @@ bool DisplayAvailable() {
   XCloseDisplay(display);
   return true;
 }
+
+// A server under load may refuse a connection now and then: the display is
+// tried for about a second before it counts as missing.
+constexpr auto kDisplayRetryTime = std::chrono::milliseconds(1000);
+constexpr auto kDisplayRetryPause = std::chrono::milliseconds(50);
+
+Display* OpenDisplayWithRetry() {
+  const auto deadline = std::chrono::steady_clock::now() + kDisplayRetryTime;
+  for (;;) {
+    if (Display* display = XOpenDisplay(nullptr)) return display;
+    if (std::chrono::steady_clock::now() >= deadline) return nullptr;
+    std::this_thread::sleep_for(kDisplayRetryPause);
+  }
+}
+
+// Set once the connection to the X server has broken (the server ended, the
+// session ended). From then on Xlib does no I/O on it and nothing may wait
+// for X.
+std::atomic<bool> gDisplayLost{false};
+
+// Xlib's report of a broken connection: nothing is printed; the exit step
+// below marks the display lost and returns, so the process goes on.
+int QuietIOError(Display*) { return 0; }
+void DisplayLost(Display*, void*) { gDisplayLost.store(true); }
 
 void SetColour(controls::Rgb colour) {
   fl_color(static_cast<uchar>(colour >> 16), static_cast<uchar>(colour >> 8), static_cast<uchar>(colour));
@@ -117,6 +146,22 @@ class FormWidget final : public Fl_Double_Window {
   }
 
   std::vector<std::pair<int, Fl_Widget*>> mTabStops;  // by tab order
+};
+
+// The push button: Space (FLTK's own) and Enter press it while it has the
+// keyboard focus.
+class PushButtonWidget final : public Fl_Button {
+ public:
+  PushButtonWidget(int x, int y, int w, int h) : Fl_Button(x, y, w, h) {}
+
+  int handle(int event) override {
+    if (event == FL_KEYBOARD && Fl::focus() == this &&
+        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
+      do_callback();
+      return 1;
+    }
+    return Fl_Button::handle(event);
+  }
 };
 
 // The panel: its colour and a one-pixel bevel.
@@ -275,7 +320,8 @@ class FltkWindow final : public FormWindow {
   }
 
   void AddButton(TButton& button) override {
-    auto* widget = Add(std::make_unique<Fl_Button>(button.FormLeft(), button.FormTop(), button.Width, button.Height));
+    auto* widget =
+        Add(std::make_unique<PushButtonWidget>(button.FormLeft(), button.FormTop(), button.Width, button.Height));
     widget->copy_label(platform::WideToUtf8(button.Caption).c_str());
     const TFont& font = mForm.Properties().Font;
     widget->labelfont(FontFor(font.Name, font.Bold, font.Italic));
@@ -322,7 +368,10 @@ class FltkWindow final : public FormWindow {
     return widget.release();  // the window deletes its children
   }
 
+  // The window's callback: the close box, and also an Escape that nothing
+  // handled, which the dialog ignores.
   static void CloseBox(Fl_Widget*, void* data) {
+    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
     auto* self = static_cast<FltkWindow*>(data);
     Application->DeliverEvent([self] { self->mForm.Close(); });
   }
@@ -341,8 +390,8 @@ class FltkBackend final : public Backend {
   }
 
   std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) override {
-    LoadWineFonts();    // Tahoma from fonts-wine, before Xft opens its first font
-    fl_open_display();  // a missing display throws through Fl::fatal
+    LoadWineFonts();  // Tahoma from fonts-wine, before Xft opens its first font
+    if (fl_display == nullptr) OpenDisplay();
     return std::make_unique<FltkWindow>(form);
   }
 
@@ -350,15 +399,18 @@ class FltkBackend final : public Backend {
     mQuit = false;
     // Fl::wait() without a time returns at once while no window is shown
     // (the dialog hides while the installer runs): always wait with a limit.
-    while (!mQuit) Fl::wait(1e20);
+    while (!mQuit && !gDisplayLost.load()) Fl::wait(1e20);
+    if (!mQuit) ServeWithoutDisplay();
   }
 
   void QuitLoop() override {
     mQuit = true;
     Fl::awake();
+    Wake();
   }
 
   void WakeMainThread() override {
+    Wake();
     Fl::awake([](void*) { CheckSynchronize(); }, nullptr);
   }
 
@@ -379,7 +431,8 @@ class FltkBackend final : public Backend {
 
   void ShowException(const Exception& error) override {
     const std::string text = platform::WideToUtf8(error.Message());
-    if (DisplayAvailable()) {
+    // A display that refused the program or broke away gets no window.
+    if (!mDisplayRefused && !gDisplayLost.load() && DisplayAvailable()) {
       fl_message_title("ToolbarSetup");
       fl_alert("%s", text.c_str());
     } else {
@@ -393,6 +446,42 @@ class FltkBackend final : public Backend {
     std::function<void()> Tick;
   };
 
+  // Connects to the X server, retrying for a while; FLTK takes the
+  // connection. A broken connection later marks the display lost instead of
+  // ending the process.
+  void OpenDisplay() {
+    Display* display = OpenDisplayWithRetry();
+    if (display == nullptr) {
+      mDisplayRefused = true;
+      throw Exception(platform::Utf8ToWide(std::string("Can't open display: ") + XDisplayName(nullptr)));
+    }
+    fl_open_display(display);
+    XSetIOErrorHandler(&QuietIOError);
+    XSetIOErrorExitHandler(display, &DisplayLost, nullptr);
+  }
+
+  // After the display is lost: the main thread serves the workers' calls
+  // until no worker is left (their termination notices delivered), then the
+  // loop ends. The timers stop: what they would show needs the window.
+  void ServeWithoutDisplay() {
+    while (!mQuit && RunningThreadCount() > 0) {
+      {
+        std::unique_lock<std::mutex> lock(mWakeMutex);
+        mWakeSignal.wait_for(lock, std::chrono::milliseconds(100), [this] { return mWoken; });
+        mWoken = false;
+      }
+      CheckSynchronize();
+    }
+  }
+
+  void Wake() {
+    {
+      std::lock_guard<std::mutex> lock(mWakeMutex);
+      mWoken = true;
+    }
+    mWakeSignal.notify_one();
+  }
+
   static void TimerTick(void* data) {
     auto* timer = static_cast<Timer*>(data);
     Fl::repeat_timeout(timer->Seconds, &FltkBackend::TimerTick, data);
@@ -401,6 +490,10 @@ class FltkBackend final : public Backend {
   }
 
   bool mQuit = false;
+  bool mDisplayRefused = false;
+  std::mutex mWakeMutex;
+  std::condition_variable mWakeSignal;
+  bool mWoken = false;  // guarded by mWakeMutex
   std::map<int, std::unique_ptr<Timer>> mTimers;
   int mNextTimerId = 1;
 };

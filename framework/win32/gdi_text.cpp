@@ -85,4 +85,11 @@ void GdiText::DrawText(int x, int baselineY, std::u16string_view text, controls:
   SetBkMode(mDc, mode);
 }
 
+void FillRgb(HDC dc, int left, int top, int width, int height, controls::Rgb colour) {
+  const COLORREF previous = SetBkColor(dc, ToColorRef(colour));
+  const RECT area = {left, top, left + width, top + height};
+  ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &area, nullptr, 0, nullptr);
+  SetBkColor(dc, previous);
+}
+
 }  // namespace framework

@@ -13,6 +13,8 @@ namespace framework {
 // The RGB value of a colour; system colours come from GetSysColor.
 controls::Rgb ResolveColor(TColor color);
 COLORREF ToColorRef(controls::Rgb colour);
+// Fills a rectangle with one colour.
+void FillRgb(HDC dc, int left, int top, int width, int height, controls::Rgb colour);
 
 // The GDI fonts of one TFont: plain, bold, italic, bold italic (the face adds
 // to the font's own style), made on first use and deleted with the set.

@@ -1,29 +1,14 @@
 // The command line on Linux, rebuilt from /proc/self/cmdline as Windows would show it.
-#include <errno.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "platform/command_line.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/read_file.h"
 
 namespace platform {
 namespace {
 
 std::string ReadCommandLine() {
-  std::string raw;
-  const posix::UniqueFd fd(open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC));
-  if (!fd.IsValid()) return {};
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-    if (n > 0) {
-      raw.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
+  std::string raw = posix::ReadWholeFile("/proc/self/cmdline");
   if (!raw.empty() && raw.back() == '\0') raw.pop_back();
   // The program path comes first; Windows writes it with backslashes.
   const std::size_t programEnd = std::min(raw.find('\0'), raw.size());

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -302,6 +303,11 @@ class PosixProcesses final : public ProcessServices {
  public:
   bool Launch(const LaunchRecord& record, Handle* process) override {
     *process = nullptr;
+    // A path beyond the system's limit fails as a missing file does.
+    if (posix::FileSystemPath(record.File).size() >= PATH_MAX) {
+      errno = ENOENT;
+      return false;
+    }
     const std::string file = ResolveLaunchPath(record.File);
     const std::string directory = record.Directory.empty() ? std::string() : ResolveLaunchPath(record.Directory);
     if (file.empty()) {

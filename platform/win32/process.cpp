@@ -45,6 +45,14 @@ class Win32Processes final : public ProcessServices {
   bool Launch(const LaunchRecord& record, Handle* process) override {
     // The narrow texts stay alive until ShellExecuteExA has returned.
     const std::string file = WideToAnsi(record.File);
+    // The ANSI launch takes no path beyond the system's limit (the shell can
+    // crash on one): such a launch fails as a missing file does, without
+    // calling the system.
+    if (file.size() >= MAX_PATH) {
+      *process = nullptr;
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return false;
+    }
     const std::string parameters = WideToAnsi(record.Parameters);
     const std::string directory = WideToAnsi(record.Directory);
     SHELLEXECUTEINFOA info{};

@@ -61,11 +61,12 @@ def _ready(window):
 @contextmanager
 def dialog(env_extra=None, arguments=""):
     """Starts the build's program and yields (process, window) once its window
-    is up, with the pointer parked off it."""
+    is up, with the pointer parked off it. Under Wine the process also carries
+    windows_pid, the program's Windows process id."""
     env_extra = dict(env_extra or {})
     if systest.WINDOWS:
         line = '"' + systest.windows_path(systest.program("ToolbarSetup")) + '"' + (" " + arguments if arguments else "")
-        with systest.started(systest.launch_argv(), systest.launch_env(line, **env_extra)) as process:
+        with systest.started_windows(line, **env_extra) as process:
             yield process, _ready(find_dialog(process.pid))
     else:
         argv = [str(systest.program("ToolbarSetup"))] + arguments.split()
@@ -115,6 +116,17 @@ def click(window, x, y, button=1):
     left, top = origin(window)
     _x(["xdotool", "mousemove", "--sync", str(left + x), str(top + y)])
     _x(["xdotool", "click", str(button)])
+
+
+def double_click(window, x, y):
+    """A quick double click at the window's point (x, y)."""
+    left, top = origin(window)
+    _x(["xdotool", "mousemove", "--sync", str(left + x), str(top + y)])
+    _x(["xdotool", "click", "--repeat", "2", "--delay", "60", "1"])
+
+
+def viewable(window):
+    return systest.x_geometry(window).get("Map State") == "IsViewable"
 
 
 def focus(window):

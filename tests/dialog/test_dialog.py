@@ -12,6 +12,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import dialog_probe as probe  # noqa: E402
 from dialog_probe import systest  # noqa: E402
 
+INSTALL_MIDDLE = (386, 373)  # the middle of the "Install" button (349, 361, 75 x 25)
 TERMS = "https://www.google.com/policies/terms/"
 PRIVACY = "https://www.google.com/policies/privacy/"
 
@@ -63,6 +64,12 @@ class DialogTest(unittest.TestCase):
         self.installer_log = self.folder / "installer.log"
         log = systest.windows_path(self.installer_log) if systest.WINDOWS else str(self.installer_log)
         self.env = {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(self.opened_file), "NVK_STANDIN_LOG": log}
+
+    def launches(self):
+        """How many times the stand-in installer was started."""
+        if not self.installer_log.exists():
+            return 0
+        return self.installer_log.read_text().splitlines().count("end")
 
     def opened(self):
         return self.opened_file.read_text().splitlines() if self.opened_file.exists() else []
@@ -149,6 +156,47 @@ class DialogTest(unittest.TestCase):
             result = process.wait()
         self.assertEqual(result.returncode, 0, result)
         self.assertIn("arg /r:NVKM", self.installer_log.read_text().splitlines())
+
+    def test_keyboard_escape_does_nothing_enter_presses_install(self):
+        with probe.dialog(self.env) as (process, window):
+            self.assertIsNotNone(window, "no dialog window")
+            before = probe.capture(window)
+            # Escape: the dialog has no cancel action, on the check box or on "Install".
+            probe.key(window, "Escape")
+            probe.settle()
+            self.assertTrue(process.running(), "Escape ended the program")
+            self.assertTrue(probe.viewable(window), "Escape hid the dialog")
+            probe.key(window, "Tab")
+            probe.settle()
+            probe.key(window, "Escape")
+            probe.settle()
+            self.assertTrue(process.running(), "Escape on Install ended the program")
+            self.assertTrue(probe.viewable(window), "Escape on Install hid the dialog")
+            self.assertEqual(probe.capture(window).count(CHECK_BOX, probe.is_green), tick_pixels(before))
+            self.assertEqual(self.launches(), 0)
+            # Enter on the focused "Install" presses it.
+            probe.key(window, "Return")
+            result = process.wait()
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(self.launches(), 1)
+
+    def test_double_click_on_install_launches_once(self):
+        with probe.dialog(self.env) as (process, window):
+            self.assertIsNotNone(window, "no dialog window")
+            probe.double_click(window, *INSTALL_MIDDLE)
+            result = process.wait()
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(self.launches(), 1)
+
+    @unittest.skipUnless(systest.WINDOWS, "Win32 queues a second click for the hidden button; FLTK drops it")
+    def test_click_delivered_twice_launches_once(self):
+        with probe.dialog(self.env) as (process, window):
+            self.assertIsNotNone(window, "no dialog window")
+            delivered = systest.wintool("click-twice", "Setup", "Install", process.windows_pid)
+            self.assertEqual(delivered.returncode, 0, delivered)
+            result = process.wait()
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(self.launches(), 1)
 
 
 if __name__ == "__main__":

@@ -1,4 +1,5 @@
-// Command-line texts and the arguments Windows splits them into.
+// Command-line texts and the arguments a Windows program's C runtime splits
+// them into; the real launch of both builds is held to this table.
 #pragma once
 
 #include <string>
@@ -26,8 +27,16 @@ inline const std::vector<ArgumentCase>& ArgumentCases() {
       {u"C:\\dir\\ next", {u"C:\\dir\\", u"next"}},
       {u"\"C:\\dir\\\\\" next", {u"C:\\dir\\", u"next"}},
       {u"\"C:\\dir\\\" next", {u"C:\\dir\" next"}},
-      {u"\"a\"\"b c\"", {u"a\"b", u"c"}},
+      // Inside quotes a doubled quote is one quote, and the text stays quoted.
+      {u"\"a\"\"b c\"", {u"a\"b c"}},
       {u"\"\"\"a\"\"\"", {u"\"a\""}},
+      {u"x \"\"\" y", {u"x", u"\" y"}},
+      {u"x \"\"\"\" y", {u"x", u"\"", u"y"}},
+      {u"x \"\"\"\"\" y", {u"x", u"\"\" y"}},
+      {u"a\"\"b", {u"ab"}},
+      {u"a\"b\"\" c d\" e", {u"ab\" c d", u"e"}},
+      {u"\"\" \"\"", {u"", u""}},
+      {u"\"a\\\"\"\" b\"", {u"a\"\" b"}},
       {u"x\"y z\"w", {u"xy zw"}},
       {u"\"open", {u"open"}},
       {u"caf\u00e9 \u0436", {u"caf\u00e9", u"\u0436"}},

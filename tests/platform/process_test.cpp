@@ -68,6 +68,17 @@ TEST_F(ProcessServicesTest, ArgumentsArriveAsWindowsSplitsThem) {
   }
 }
 
+TEST_F(ProcessServicesTest, LaunchPathBeyondTheSystemLimitFailsAsAMissingFile) {
+  // Far beyond either system's path limit; the folder is real.
+  platform::LaunchRecord record = Record();
+  record.File = standin::OwnFolder() + std::u16string(5000, u'A');
+  Handle process = reinterpret_cast<Handle>(1);
+  EXPECT_FALSE(mProcesses.Launch(record, &process));
+  EXPECT_EQ(process, nullptr);
+  EXPECT_EQ(mProcesses.LastError(), 2u) << "ERROR_FILE_NOT_FOUND, ENOENT";
+  EXPECT_TRUE(standin::ReadRuns(mLog).empty());
+}
+
 TEST_F(ProcessServicesTest, WaitTellsRunningFromEnded) {
   const std::filesystem::path go = mFolder.Path() / "go";
   standin::ScopedEnvironment waitFile("NVK_STANDIN_WAIT_FILE", standin::Utf8(go));

@@ -6,6 +6,7 @@ company and the product in UTF-16.
 
 Usage: test_exe_makeup.py EXE OBJDUMP PROCESSOR   (PROCESSOR: i686 or x86_64)"""
 
+import re
 import struct
 import subprocess
 import sys
@@ -22,6 +23,7 @@ SYSTEM_DLLS = {
     "ws2_32.dll", "ntdll.dll", "bcrypt.dll", "crypt32.dll", "winmm.dll", "imm32.dll", "secur32.dll",
 }
 FILE_FORMAT = {"i686": "pei-i386", "x86_64": "pei-x86-64"}
+SHIPPED_SIZE_LIMIT = 800 * 1000  # bytes: 0.8 MB
 
 RT_VERSION = 16
 RT_MANIFEST = 24
@@ -125,6 +127,16 @@ class ExeMakeup(unittest.TestCase):
         for name in imported:
             with self.subTest(dll=name):
                 self.assertIn(name.lower(), SYSTEM_DLLS)
+
+    @unittest.skipUnless(PROCESSOR == "i686", "the shipped exe is the i686 one")
+    def test_shipped_exe_is_stripped_and_small(self):
+        sections = subprocess.run([OBJDUMP, "-h", EXE], check=True, capture_output=True, text=True).stdout
+        names = re.findall(r"(?m)^\s*\d+\s+(\S+)", sections)
+        self.assertIn(".text", names)
+        self.assertEqual([name for name in names if name.startswith(".debug")], [])
+        self.assertLessEqual(Path(EXE).stat().st_size, SHIPPED_SIZE_LIMIT)
+        # The debug information stays beside it in the build tree.
+        self.assertTrue(Path(EXE + ".debug").is_file())
 
     def test_manifest(self):
         manifests = {key: data for key, data in self.resources.items() if key[0] == RT_MANIFEST}

@@ -1,12 +1,14 @@
 """Edge cases of the install run of the real program: a missing installer, a
 copy request, the check box, closing before "Install", an installer named in
-another letter case, and an empty installer file name. Every run ends with
+another letter case, an empty installer file name, an installer name far
+beyond the system's path limit, and a close request while the installer runs. Every run ends with
 exit code 0 and never reports a failed launch as a finished wait. Linux runs
 on a private X server; the Windows build runs under Wine on the run's display,
 where the system's own boxes and windows are dismissed from the Windows side."""
 
 import os
 import sys
+import time
 import unittest
 from pathlib import Path
 
@@ -114,6 +116,44 @@ class InstallEdges(install_run.InstallRunCase):
             # A folder is no program: the launch fails and the program ends.
             self.assertEqual(install_run.worker_lines(trace), ["Install Method = 0"])
         self.assertEqual(run.records(), [])
+
+    def test_overlong_file_name_fails_the_launch_cleanly(self):
+        # Far beyond the system's path limit: the launch fails as for a missing
+        # file, without the system's own message, and the program ends.
+        with SetupRun(self.folder(), ["/FILE:" + "A" * 5000, "/DEBUG"], self.display) as run:
+            self.show(run)
+            run.press(INSTALL_BUTTON)
+            result, trace = run.finish()
+        self.assertEqual(result.returncode, 0, result)
+        self.assertEqual(trace, ["Install Method = 0"])
+        self.assertEqual(run.records(), [])
+
+    def test_close_request_while_the_installer_runs_is_ignored(self):
+        folder = self.folder()
+        # The installer runs until the test releases it (at least 5 s here), so
+        # that a slow hide under load cannot let it end before the request.
+        with SetupRun(folder, ["/DEBUG"], self.display, hold=True) as run:
+            self.show(run)
+            window = run.window
+            run.press(INSTALL_BUTTON)
+            self.assertEqual(len(run.wait_records()), 1, "the installer was not launched")
+            started = time.monotonic()
+            self.assertTrue(systest.poll(lambda: not run.dialog_shown()), "the dialog stayed visible")
+            if systest.WINDOWS:
+                # A polite close request to the hidden dialog, as another program's WM_CLOSE.
+                asked = systest.wintool("close-hidden", "Setup", run.process.windows_pid)
+                self.assertEqual(asked.returncode, 0, asked)
+            else:
+                # The hidden dialog's X window, if it is still there, is asked to close.
+                install_run.close_x_window(self.display, window)
+            time.sleep(max(1.0, 5.0 - (time.monotonic() - started)))
+            self.assertTrue(run.process.running(), "the close request ended the program while its installer ran")
+            run.release()
+            result, trace = run.finish()
+        self.assertEqual(result.returncode, 0, result)
+        # The wait ran to the installer's end.
+        self.assertEqual(trace, ["Install Method = 0", "Break by handle closed"])
+        self.assertEqual(len(run.records()), 1)
 
 
 if __name__ == "__main__":

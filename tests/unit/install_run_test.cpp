@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <functional>
 
 #include "app/main_form.h"
 #include "diag/debug_console.h"
@@ -40,6 +41,7 @@ class InstallRunTest : public ::testing::Test {
       form->InstallBtn->Click();
       mVisibleAfterClick = form->Visible();
       mCheckedAfterClick = true;
+      if (mAfterClick) mAfterClick(*form);
     });
     Application->Run();
   }
@@ -61,6 +63,7 @@ class InstallRunTest : public ::testing::Test {
   bool mVisibleBefore = false;
   bool mVisibleAfterClick = true;
   bool mCheckedAfterClick = false;
+  std::function<void(TMainForm&)> mAfterClick;  // runs right after "Install", in the same handler turn
 };
 
 TEST_F(InstallRunTest, InstallLaunchesTheInstallerBesideTheProgramWaitsAndCloses) {
@@ -131,6 +134,28 @@ TEST_F(InstallRunTest, CopyRequestCopiesNothingTracesNothingAndCloses) {
   EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
   EXPECT_TRUE(Trace().empty());
   EXPECT_EQ(mBackend->Windows()[0].ShowCount, 2);
+}
+
+TEST_F(InstallRunTest, ASecondClickOnInstallLaunchesNothingMore) {
+  // As a click queued while the first click's handler paused would arrive.
+  mAfterClick = [](TMainForm& form) { form.InstallBtn->Click(); };
+  mProcesses.WaitsBeforeEnd = 2;
+  RunProgram("/DEBUG");
+  const std::vector<std::string> calls = mProcesses.Snapshot().Calls;
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "Launch"), 1);
+  EXPECT_EQ(Trace(), (std::vector<std::string>{"Install Method = 0", "Break by handle closed"}));
+  EXPECT_EQ(mBackend->Windows()[0].ShowCount, 2);
+}
+
+TEST_F(InstallRunTest, CloseRequestWhileRunningIsIgnored) {
+  // The hidden dialog is asked to close while the installer runs: the run
+  // goes on to its end and the dialog closes only after it.
+  mAfterClick = [](TMainForm& form) { form.Close(); };
+  mProcesses.WaitsBeforeEnd = 3;
+  RunProgram("/DEBUG");
+  EXPECT_EQ(Trace(), (std::vector<std::string>{"Install Method = 0", "Break by handle closed"}));
+  EXPECT_EQ(mBackend->Windows()[0].ShowCount, 2) << "closed only by the show after the run";
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
 
 TEST_F(InstallRunTest, ClosingBeforeInstallLaunchesNothing) {

@@ -76,6 +76,35 @@ TEST(Threads, SuspendedStartSynchronizeNoticeThenSelfFree) {
   }
 }
 
+// Ends at once: no Synchronize and no termination handler, so that it may
+// free itself before Start has returned.
+class EndsAtOnce : public TThread {
+ public:
+  explicit EndsAtOnce(std::atomic<int>& destroyed) : TThread(true), mDestroyed(destroyed) {}
+  ~EndsAtOnce() override { mDestroyed.fetch_add(1); }
+
+ protected:
+  void Execute() override {}
+
+ private:
+  std::atomic<int>& mDestroyed;
+};
+
+TEST(Threads, StartOfAThreadThatFreesItselfAtOnce) {
+  // Start must be done with the object before the thread can free it; the
+  // sanitizer builds report a use after free otherwise.
+  constexpr int kThreads = 2000;
+  std::atomic<int> destroyed{0};
+  for (int i = 0; i < kThreads; ++i) {
+    auto* thread = new EndsAtOnce(destroyed);
+    thread->FreeOnTerminate = true;
+    thread->Start();
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  while (destroyed.load() < kThreads && Clock::now() < deadline) Sleep(5);
+  EXPECT_EQ(destroyed.load(), kThreads);
+}
+
 class BlockedByNotice : public TThread {
  public:
   explicit BlockedByNotice(std::atomic<bool>& afterNotice) : TThread(true), mAfterNotice(afterNotice) {}

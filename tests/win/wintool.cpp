@@ -5,6 +5,11 @@
 //   wintool message-box TITLE TIMEOUT_MS [PID]  waits for a visible message box with this title,
 //                                               prints "text:" and its message (UTF-8), presses OK
 //   wintool close TITLE [PID]                   posts WM_CLOSE to the visible window with this title
+//   wintool close-hidden TITLE PID              posts WM_CLOSE to the process's window with this
+//                                               title, shown or hidden (a polite close request)
+//   wintool click-twice TITLE CAPTION PID       posts two BN_CLICKED of the push button CAPTION to
+//                                               the process's window TITLE at once, as a second
+//                                               click queued behind the first would arrive
 // With PID, only windows of that process count.
 // Exit code 0 on success, 1 when no such window came, 2 on bad usage.
 #include <windows.h>
@@ -54,11 +59,12 @@ struct Search {
   const wchar_t* windowClass;  // null: any class
   DWORD processId;             // 0: any process
   HWND found;
+  bool hiddenToo = false;
 };
 
 BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data) {
   auto* search = reinterpret_cast<Search*>(data);
-  if (!IsWindowVisible(window)) return TRUE;
+  if (!search->hiddenToo && !IsWindowVisible(window)) return TRUE;
   if (search->processId != 0) {
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
@@ -71,7 +77,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data) {
 }
 
 HWND FindVisible(const wchar_t* title, const wchar_t* windowClass, DWORD processId) {
-  Search search = {title, windowClass, processId, nullptr};
+  Search search = {title, windowClass, processId, nullptr, false};
   EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
@@ -134,9 +140,45 @@ int CloseWindow(const wchar_t* title, DWORD processId) {
   return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
 }
 
+HWND FindShownOrHidden(const wchar_t* title, DWORD processId) {
+  Search search = {title, nullptr, processId, nullptr, true};
+  EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+int CloseHiddenWindow(const wchar_t* title, DWORD processId) {
+  HWND window = FindShownOrHidden(title, processId);
+  if (window == nullptr) return NotFound(L"or hidden window", title);
+  return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+}
+
+struct ButtonSearch {
+  const wchar_t* caption;
+  HWND found;
+};
+
+BOOL CALLBACK MatchButton(HWND child, LPARAM data) {
+  auto* search = reinterpret_cast<ButtonSearch*>(data);
+  if (_wcsicmp(ClassOf(child).c_str(), L"Button") != 0 || TextOf(child) != search->caption) return TRUE;
+  search->found = child;
+  return FALSE;
+}
+
+int ClickTwice(const wchar_t* title, const wchar_t* caption, DWORD processId) {
+  HWND window = FindShownOrHidden(title, processId);
+  if (window == nullptr) return NotFound(L"or hidden window", title);
+  ButtonSearch search = {caption, nullptr};
+  EnumChildWindows(window, &MatchButton, reinterpret_cast<LPARAM>(&search));
+  if (search.found == nullptr) return NotFound(L"button", caption);
+  const WPARAM clicked = MAKEWPARAM(GetDlgCtrlID(search.found), BN_CLICKED);
+  const LPARAM button = reinterpret_cast<LPARAM>(search.found);
+  return PostMessageW(window, WM_COMMAND, clicked, button) && PostMessageW(window, WM_COMMAND, clicked, button) ? 0 : 1;
+}
+
 int Usage() {
   std::fwprintf(stderr,
-                L"usage: wintool window TITLE TIMEOUT_MS [PID] | message-box TITLE TIMEOUT_MS [PID] | close TITLE [PID]\n");
+                L"usage: wintool window TITLE TIMEOUT_MS [PID] | message-box TITLE TIMEOUT_MS [PID] | close TITLE [PID]"
+                L" | close-hidden TITLE PID | click-twice TITLE CAPTION PID\n");
   return 2;
 }
 
@@ -162,5 +204,9 @@ int main() {
     return AnswerMessageBox(arguments[1].c_str(), number(2), number(3));
   }
   if (command == L"close" && (count == 2 || count == 3)) return CloseWindow(arguments[1].c_str(), number(2));
+  if (command == L"close-hidden" && count == 3) return CloseHiddenWindow(arguments[1].c_str(), number(2));
+  if (command == L"click-twice" && count == 4) {
+    return ClickTwice(arguments[1].c_str(), arguments[2].c_str(), number(3));
+  }
   return Usage();
 }

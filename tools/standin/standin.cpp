@@ -18,13 +18,13 @@
 // Record format, one field per line, each record ending with "end":
 // "run PID", "parent PID" (as the system reports it; on Linux an orphan's is
 // 1), "starter PID" (the stand-in that started this one, or empty),
-// "exe PATH", "cwd PATH", "arg TEXT" per argument, on Windows "cmdline TEXT",
+// "exe PATH", "cwd PATH", "arg TEXT" per argument (as the C runtime split
+// them for main; on Windows read in the ANSI code page), on Windows "cmdline TEXT",
 // and on Linux "fd N" per open descriptor, "sigblk HEX" and "sigign HEX".
 // Texts are UTF-8 with control characters and "%" written as %XX.
 #ifdef _WIN32
 #include <windows.h>
 // After windows.h:
-#include <shellapi.h>
 #include <tlhelp32.h>
 #else
 #include <dirent.h>
@@ -111,6 +111,15 @@ std::wstring Wide(const std::string& text) {
   return out;
 }
 
+std::wstring FromAnsi(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, out.data(), length);
+  return out;
+}
+
 std::wstring OwnPath() {
   std::wstring buffer(32768, L'\0');
   buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
@@ -130,7 +139,9 @@ DWORD ParentId() {
   return parent;
 }
 
-std::string Record() {
+// The arguments as its C runtime split the command line for main, read in
+// the ANSI code page.
+std::string Record(int argc, char** argv) {
   std::string record;
   AddField(record, "run", std::to_string(GetCurrentProcessId()));
   AddField(record, "parent", std::to_string(ParentId()));
@@ -140,12 +151,7 @@ std::string Record() {
   folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
   AddField(record, "cwd", Utf8(folder));
   AddField(record, "cmdline", Utf8(GetCommandLineW()));
-  // The arguments as CommandLineToArgvW splits the command line.
-  int count = 0;
-  if (LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count)) {
-    for (int i = 1; i < count; ++i) AddField(record, "arg", Utf8(arguments[i]));
-    LocalFree(arguments);
-  }
+  for (int i = 1; i < argc; ++i) AddField(record, "arg", Utf8(FromAnsi(argv[i])));
   record += "end\n";
   return record;
 }
@@ -275,12 +281,8 @@ void SetEnvironment(const char* name, const std::string& value) {
 
 }  // namespace
 
-int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
-#ifdef _WIN32
-  const std::string record = Record();
-#else
+int main(int argc, char** argv) {
   const std::string record = Record(argc, argv);
-#endif
   const std::string log = EnvironmentText("NVK_STANDIN_LOG");
   Append(log.empty() ? DefaultLogPath() : log, record);
 
