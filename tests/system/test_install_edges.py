@@ -125,7 +125,7 @@ class InstallEdges(install_run.InstallRunCase):
             run.press(INSTALL_BUTTON)
             result, trace = run.finish()
         self.assertEqual(result.returncode, 0, result)
-        self.assertEqual(trace, ["Install Method = 0"])
+        self.assertEqual(install_run.worker_lines(trace), ["Install Method = 0"])
         self.assertEqual(run.records(), [])
 
     def test_close_request_while_the_installer_runs_is_ignored(self):
@@ -152,7 +152,7 @@ class InstallEdges(install_run.InstallRunCase):
             result, trace = run.finish()
         self.assertEqual(result.returncode, 0, result)
         # The wait ran to the installer's end.
-        self.assertEqual(trace, ["Install Method = 0", "Break by handle closed"])
+        self.assertEqual(install_run.worker_lines(trace), ["Install Method = 0", "Break by handle closed"])
         self.assertEqual(len(run.records()), 1)
 
 

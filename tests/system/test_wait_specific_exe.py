@@ -90,6 +90,7 @@ class WaitSpecificExe(unittest.TestCase):
             self.assert_running(int(helper["run"]))
             run.release()
             result, trace = run.finish()
+            trace = install_run.worker_lines(trace)
         self.assertEqual(result.returncode, 0, result)
         self.assert_found_helper(trace, "Break by handle closed")
         self.assert_ended(int(helper["run"]))
@@ -104,6 +105,7 @@ class WaitSpecificExe(unittest.TestCase):
             self.assert_running(int(helper["run"]))
             run.release()
             result, trace = run.finish()
+            trace = install_run.worker_lines(trace)
         self.assertEqual(result.returncode, 0, result)
         self.assertEqual(trace, ["Install Method = 2", ENTER, "Break by handle closed", LEAVE])
 
@@ -118,6 +120,7 @@ class WaitSpecificExe(unittest.TestCase):
             self.assert_running(int(helper["run"]))
             run.release()
             result, trace = run.finish()
+            trace = install_run.worker_lines(trace)
         self.assertEqual(result.returncode, 0, result)
         self.assert_found_helper(trace, "Break by time out")
         # More than two whole calendar seconds must have passed.
