@@ -127,6 +127,7 @@ TEST(ProcessEngineStress, DeliveriesRaceTheFinishedTestAndTheDestruction) {
 
     std::size_t linesAtEnd = 0;
     std::thread worker([&] {
+      while (delivered.load() == 0) std::this_thread::yield();  // the race has begun
       ExeParameter request;
       request.FileName = u"setup.exe";
       EXPECT_TRUE(tracker->LaunchProcess(request));
