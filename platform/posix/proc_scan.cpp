@@ -11,23 +11,10 @@
 #include <charconv>
 #include <memory>
 
+#include "platform/posix/read_file.h"
+
 namespace platform::posix {
 namespace {
-
-std::string ReadSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string content;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return content;
-}
 
 std::string BaseName(const std::string& path) {
   const std::size_t last = path.find_last_of("/\\");
@@ -67,7 +54,7 @@ struct DirCloser {
 }  // namespace
 
 bool ReadProcStat(std::uint32_t id, ProcInfo& info) {
-  const std::string line = ReadSmallFile("/proc/" + std::to_string(id) + "/stat");
+  const std::string line = ReadWholeFile("/proc/" + std::to_string(id) + "/stat");
   const std::vector<std::string_view> fields = FieldsAfterName(line);
   if (fields.size() < 20 || fields[0].empty()) return false;
   info.Id = id;
@@ -88,10 +75,10 @@ std::string ReadProcName(std::uint32_t id) {
     if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());
     return BaseName(path);
   }
-  const std::string commandLine = ReadSmallFile(folder + "/cmdline");
+  const std::string commandLine = ReadWholeFile(folder + "/cmdline");
   const std::string first = BaseName(commandLine.substr(0, commandLine.find('\0')));
   if (!first.empty()) return first;
-  std::string shortName = ReadSmallFile(folder + "/comm");
+  std::string shortName = ReadWholeFile(folder + "/comm");
   if (!shortName.empty() && shortName.back() == '\n') shortName.pop_back();
   return shortName;
 }
