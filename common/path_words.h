@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace common {
 
@@ -26,13 +27,22 @@ inline bool IsSeparator(char16_t c, const PathDelimiters& delimiters) {
   return delimiters.Separators.find(c) != std::u16string_view::npos;
 }
 
+namespace detail {
 // Index just past the last separator or drive mark; 0 when there is none.
-inline std::size_t FileNameStart(std::u16string_view path, const PathDelimiters& delimiters) {
+// The delimiters are ASCII, so narrow text is read byte by byte.
+template <class Char>
+std::size_t FileNameStart(std::basic_string_view<Char> path, const PathDelimiters& delimiters) {
   for (std::size_t i = path.size(); i > 0; --i) {
-    const char16_t c = path[i - 1];
+    const auto c = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(path[i - 1]));
     if (IsSeparator(c, delimiters) || delimiters.DriveMarks.find(c) != std::u16string_view::npos) return i;
   }
   return 0;
+}
+}  // namespace detail
+
+// Index just past the last separator or drive mark; 0 when there is none.
+inline std::size_t FileNameStart(std::u16string_view path, const PathDelimiters& delimiters) {
+  return detail::FileNameStart(path, delimiters);
 }
 
 // The text up to and including its last separator or drive mark; empty when it has neither.
@@ -43,6 +53,11 @@ inline std::u16string FolderPart(std::u16string_view path, const PathDelimiters&
 // The text after its last separator or drive mark; the whole text when it has neither.
 inline std::u16string FileNamePart(std::u16string_view path, const PathDelimiters& delimiters) {
   return std::u16string(path.substr(FileNameStart(path, delimiters)));
+}
+
+// The same for narrow text, such as the names the system gives as bytes.
+inline std::string FileNamePart(std::string_view path, const PathDelimiters& delimiters) {
+  return std::string(path.substr(detail::FileNameStart(path, delimiters)));
 }
 
 // The text with the first separator appended unless it already ends with a

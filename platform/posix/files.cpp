@@ -13,6 +13,7 @@
 #include "platform/posix/file_copy.h"
 #include "platform/posix/folder_walk.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/read_file.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/text.h"
 
@@ -121,18 +122,7 @@ bool PosixFiles::ClearAttributes(std::u16string_view path) {
 }
 
 bool PosixFiles::ReadWholeFile(std::u16string_view path, std::string* bytes) {
-  const std::string native = NativePath(path);
-  const posix::UniqueFd file(open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.IsValid()) return false;
-  bytes->clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(file.Get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    bytes->append(buffer, static_cast<std::size_t>(got));
-  }
+  return posix::ReadWholeFile(NativePath(path), bytes);
 }
 
 bool PosixFiles::WriteWholeFile(std::u16string_view path, std::string_view bytes) {

@@ -66,14 +66,12 @@ std::unique_ptr<FolderWalk> OpenFolderWalk(UniqueFd folder) {
   if (!folder.IsValid()) return nullptr;
   // The listing reads through a descriptor of its own; the walk's descriptor
   // stays for the calls relative to the folder.
-  const int listed = fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0);
-  if (listed < 0) return nullptr;
-  DIR* listing = fdopendir(listed);
-  if (listing == nullptr) {
-    close(listed);
-    return nullptr;
-  }
-  return std::make_unique<PosixFolderWalk>(std::move(folder), UniqueDir(listing));
+  UniqueFd listed(fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
+  if (!listed.IsValid()) return nullptr;
+  UniqueDir listing(fdopendir(listed.Get()));
+  if (!listing.IsValid()) return nullptr;
+  static_cast<void>(listed.Release());  // the listing closes it now
+  return std::make_unique<PosixFolderWalk>(std::move(folder), std::move(listing));
 }
 
 bool AddOwnerWrite(int folder, const std::string& name) {

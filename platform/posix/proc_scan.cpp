@@ -9,17 +9,17 @@
 
 #include <algorithm>
 #include <charconv>
-#include <memory>
 
+#include "common/path_words.h"
 #include "platform/posix/read_file.h"
+#include "platform/posix/unique_fd.h"
 
 namespace platform::posix {
 namespace {
 
-std::string BaseName(const std::string& path) {
-  const std::size_t last = path.find_last_of("/\\");
-  return last == std::string::npos ? path : path.substr(last + 1);
-}
+// The name after the last "/" or "\\" (a program started through Wine has a
+// Windows path as its first argument).
+std::string BaseName(std::string_view path) { return common::FileNamePart(path, common::kLinuxPathDelimiters); }
 
 // The decimal number at the start of text; false when there is none.
 template <class Number>
@@ -46,10 +46,6 @@ std::vector<std::string_view> FieldsAfterName(std::string_view line) {
   }
   return fields;
 }
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 }  // namespace
 
@@ -85,9 +81,9 @@ std::string ReadProcName(std::uint32_t id) {
 
 std::vector<ProcInfo> ScanProcesses(ProcNames names) {
   std::vector<ProcInfo> processes;
-  const std::unique_ptr<DIR, DirCloser> dir(opendir("/proc"));
-  if (dir == nullptr) return processes;
-  while (const dirent* entry = readdir(dir.get())) {
+  const UniqueDir dir(opendir("/proc"));
+  if (!dir.IsValid()) return processes;
+  while (const dirent* entry = readdir(dir.Get())) {
     const std::string_view name = entry->d_name;
     std::uint32_t id = 0;
     if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) ||

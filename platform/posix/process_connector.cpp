@@ -99,20 +99,19 @@ bool SeesConnectorIds() {
 
 ProcessConnector::~ProcessConnector() {
   if (mListening) SendControl(PROC_CN_MCAST_IGNORE);
-  if (mSocket >= 0) close(mSocket);
 }
 
 bool ProcessConnector::Open(int receiveBufferBytes) {
-  mSocket = socket(PF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_CONNECTOR);
-  if (mSocket < 0) return false;
-  if (setsockopt(mSocket, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferBytes, sizeof receiveBufferBytes) != 0) {
-    setsockopt(mSocket, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+  mSocket.Reset(socket(PF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_CONNECTOR));
+  if (!mSocket.IsValid()) return false;
+  if (setsockopt(mSocket.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferBytes, sizeof receiveBufferBytes) != 0) {
+    setsockopt(mSocket.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
   }
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = CN_IDX_PROC;
   address.nl_pid = 0;  // the kernel picks a unique port: several services may listen
-  if (bind(mSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  if (bind(mSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
   mListening = SendControl(PROC_CN_MCAST_LISTEN);
   return mListening;
 }
@@ -133,7 +132,7 @@ bool ProcessConnector::SendControl(int operation) {
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
   for (;;) {
-    const ssize_t sent = sendto(mSocket, buffer, sizeof buffer, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+    const ssize_t sent = sendto(mSocket.Get(), buffer, sizeof buffer, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
     if (sent >= 0) return true;
     if (errno != EINTR) return false;
   }
@@ -143,7 +142,7 @@ ProcessConnector::ReadResult ProcessConnector::ReadOne(std::vector<KernelProcess
   alignas(nlmsghdr) char buffer[8192];
   sockaddr_nl sender{};
   socklen_t senderSize = sizeof sender;
-  const ssize_t length = recvfrom(mSocket, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sender),
+  const ssize_t length = recvfrom(mSocket.Get(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sender),
                                   &senderSize);
   if (length < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return ReadResult::Empty;

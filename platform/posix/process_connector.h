@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/posix/unique_fd.h"
+
 namespace platform::posix {
 
 // One report of the connector about a process (threads are left out).
@@ -35,7 +37,7 @@ class ProcessConnector {
   // listening. False, with errno set, when refused.
   bool Open(int receiveBufferBytes);
   // The socket, to poll for input; -1 before Open.
-  int Descriptor() const { return mSocket; }
+  int Descriptor() const { return mSocket.Get(); }
 
   enum class ReadResult {
     Read,      // one message read (it may hold no process event)
@@ -49,7 +51,7 @@ class ProcessConnector {
  private:
   bool SendControl(int operation);
 
-  int mSocket = -1;
+  UniqueFd mSocket;
   bool mListening = false;
 };
 

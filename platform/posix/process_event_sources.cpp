@@ -36,14 +36,12 @@ SourceControl::SourceControl(std::function<void(std::vector<ProcessEvent>&)> eve
                              std::atomic<std::uint64_t>& resyncs)
     : mEvents(std::move(events)), mStalled(stalled), mResyncs(resyncs), mWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-SourceControl::~SourceControl() {
-  if (mWake >= 0) close(mWake);
-}
+SourceControl::~SourceControl() = default;
 
 void SourceControl::Stop() {
   mStopping.store(true, std::memory_order_release);
   const std::uint64_t one = 1;
-  while (write(mWake, &one, sizeof one) < 0 && errno == EINTR) {
+  while (write(mWake.Get(), &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/posix/known_processes.h"
 #include "platform/posix/process_connector.h"
 #include "platform/posix/process_events.h"
+#include "platform/posix/unique_fd.h"
 
 namespace platform::posix {
 
@@ -32,10 +33,10 @@ class SourceControl {
   void Stop();
 
   // False when the wake-up descriptor could not be made: the loop could not be stopped.
-  bool Usable() const { return mWake >= 0; }
+  bool Usable() const { return mWake.IsValid(); }
   bool Stopping() const { return mStopping.load(std::memory_order_acquire); }
   // Readable once Stop has been called.
-  int WakeDescriptor() const { return mWake; }
+  int WakeDescriptor() const { return mWake.Get(); }
   // Returns once not stalled; false when stopping.
   bool WaitWhileStalled() const;
   bool Stalled() const { return mStalled.load(std::memory_order_acquire); }
@@ -48,7 +49,7 @@ class SourceControl {
   const std::atomic<bool>& mStalled;
   std::atomic<std::uint64_t>& mResyncs;
   std::atomic<bool> mStopping{false};
-  const int mWake;
+  const UniqueFd mWake;
 };
 
 // Reads the connector until stopped; known must already hold the processes

@@ -9,19 +9,26 @@
 
 namespace platform::posix {
 
-std::string ReadWholeFile(const std::string& path) {
+bool ReadWholeFile(const std::string& path, std::string* content) {
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.IsValid()) return {};
-  std::string content;
-  char buffer[4096];
+  if (!fd.IsValid()) return false;
+  content->clear();
+  char buffer[65536];
   for (;;) {
     const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
     if (n > 0) {
-      content.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
+      content->append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      return true;
+    } else if (errno != EINTR) {
+      return false;
     }
   }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string content;
+  if (!ReadWholeFile(path, &content)) content.clear();
   return content;
 }
 

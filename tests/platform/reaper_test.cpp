@@ -2,13 +2,20 @@
 // at once when they have ended, by the reaper when they still run. Nothing
 // else in the process waits for children.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <thread>
 
+#include "platform/posix/reaper.h"
 #include "platform/process.h"
 #include "tests/platform/standin.h"
+
+extern char** environ;
 
 namespace {
 
@@ -24,9 +31,10 @@ char ProcessState(platform::ProcessId id) {
   return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
 }
 
-// True once the process has left /proc, within a generous minute.
-bool GoneSoon(platform::ProcessId id) {
-  for (int pass = 0; pass < 600; ++pass) {
+// True once the process has left /proc, within a generous minute (or the
+// given number of tenths of a second).
+bool GoneSoon(platform::ProcessId id, int tenths = 600) {
+  for (int pass = 0; pass < tenths; ++pass) {
     if (ProcessState(id) == 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -98,6 +106,59 @@ TEST_F(ReaperTest, ManyThreadsLaunchAndCloseWhileChildrenRun) {
   for (const auto& list : ids) {
     for (platform::ProcessId id : list) EXPECT_TRUE(GoneSoon(id)) << id;
   }
+}
+
+// A reaper whose wake-up descriptor could not be made still reaps: it looks
+// for handed-over children at a bounded interval instead of waiting on
+// nothing for ever.
+class ReaperWithoutWakeUpTest : public ReaperTest {
+ protected:
+  // A child of this process started directly, with its pid and pidfd.
+  struct Child {
+    pid_t Pid = 0;
+    platform::posix::UniqueFd Pidfd;
+  };
+
+  Child Spawn() {
+    std::string path = standin::Utf8(std::filesystem::path(standin::InstallerPath()));
+    char* argv[] = {path.data(), nullptr};
+    Child child;
+    EXPECT_EQ(posix_spawn(&child.Pid, path.c_str(), nullptr, nullptr, argv, environ), 0);
+    child.Pidfd.Reset(static_cast<int>(syscall(SYS_pidfd_open, child.Pid, 0)));
+    EXPECT_TRUE(child.Pidfd.IsValid());
+    return child;
+  }
+
+  // The wake-up descriptor made while no descriptor is left to the process.
+  static platform::posix::UniqueFd WakeWithoutDescriptors() {
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    const int lowestFree = open("/dev/null", O_RDONLY);  // the lowest free descriptor
+    close(lowestFree);
+    rlimit exhausted = saved;
+    exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &exhausted);
+    platform::posix::UniqueFd wake = platform::posix::Reaper::MakeWake();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    return wake;
+  }
+};
+
+TEST_F(ReaperWithoutWakeUpTest, ChildrenHandedOverAreReapedByPolling) {
+  platform::posix::UniqueFd wake = WakeWithoutDescriptors();
+  ASSERT_FALSE(wake.IsValid()) << "the wake-up descriptor was made after all";
+  platform::posix::Reaper reaper(std::move(wake));
+
+  // One child still running when handed over, one handed over later.
+  Child running = Spawn();
+  reaper.Collect(std::move(running.Pidfd));
+  EXPECT_NE(ProcessState(static_cast<platform::ProcessId>(running.Pid)), 0);
+  standin::Release(mGo);
+  EXPECT_TRUE(GoneSoon(static_cast<platform::ProcessId>(running.Pid), 100)) << "left as a zombie";
+
+  Child later = Spawn();
+  reaper.Collect(std::move(later.Pidfd));
+  EXPECT_TRUE(GoneSoon(static_cast<platform::ProcessId>(later.Pid), 100)) << "left as a zombie";
 }
 
 }  // namespace
