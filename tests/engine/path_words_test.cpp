@@ -28,6 +28,8 @@ std::string Printable(const std::u16string& text) { return platform::WideToUtf8(
 void ExpectWords(const WordCase& c, const common::PathDelimiters& delimiters) {
   EXPECT_EQ(common::FolderPart(c.Path, delimiters), c.Folder) << Printable(c.Path);
   EXPECT_EQ(common::FileNamePart(c.Path, delimiters), c.FileName) << Printable(c.Path);
+  // Narrow text (names the system gives as bytes) splits the same way.
+  EXPECT_EQ(common::FileNamePart(Printable(c.Path), delimiters), Printable(c.FileName)) << Printable(c.Path);
   EXPECT_EQ(common::WithTrailingDelimiter(c.Path, delimiters), c.With) << Printable(c.Path);
   EXPECT_EQ(common::WithoutTrailingDelimiter(c.Path, delimiters), c.Without) << Printable(c.Path);
 }
@@ -62,6 +64,8 @@ TEST(PathWords, LinuxDelimiters) {
       {u"C:b.exe", u"", u"C:b.exe", u"C:b.exe/", u"C:b.exe"},
       {u"", u"", u"", u"/", u""},
       {u"/", u"/", u"", u"/", u""},
+      {u"/\u00E9t\u00E9/\u044F.exe", u"/\u00E9t\u00E9/", u"\u044F.exe", u"/\u00E9t\u00E9/\u044F.exe/",
+       u"/\u00E9t\u00E9/\u044F.exe"},
   };
   for (const WordCase& c : cases) ExpectWords(c, kLinuxPathDelimiters);
 }
