@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "platform/posix/unique_fd.h"
 #include "platform/startup.h"
 
 namespace platform {
@@ -10,9 +11,10 @@ namespace platform {
 void PrepareProcess() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1) continue;
-    // open returns the lowest free descriptor, which is this one.
-    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (opened > 2) close(opened);
+    // open returns the lowest free descriptor, which is this one: it stays
+    // open as the standard descriptor for the life of the process.
+    posix::UniqueFd opened(open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY));
+    if (opened.Get() == fd) static_cast<void>(opened.Release());
   }
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
 #include <optional>
 
 #include "platform/process.h"
+#include "platform/startup.h"
 #include "platform/text.h"
 #include "tests/platform/standin.h"
 
@@ -170,6 +172,32 @@ TEST_F(PosixLaunchTest, ProcessNamesAreExecutableBaseNames) {
   standin::Release(go);
   EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, launched));
   mProcesses.CloseHandle(launched);
+}
+
+// Started with its standard descriptors closed, the program opens them on
+// /dev/null (so that no file it opens later becomes its standard output) and
+// holds nothing else open; a broken pipe does not end it.
+TEST(ProcessPreparationTest, ClosedStandardDescriptorsAreOpenedAndNothingElse) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only calls that are safe after fork in a threaded process.
+    for (int fd = 0; fd < 64; ++fd) close(fd);
+    platform::PrepareProcess();
+    int failures = 0;
+    for (int fd = 0; fd <= 2; ++fd) failures += fcntl(fd, F_GETFD) == -1 ? 1 : 0;
+    failures += (fcntl(0, F_GETFL) & O_ACCMODE) == O_RDONLY ? 0 : 1;
+    failures += (fcntl(1, F_GETFL) & O_ACCMODE) == O_WRONLY ? 0 : 1;
+    failures += fcntl(3, F_GETFD) == -1 ? 0 : 1;
+    struct sigaction pipe {};
+    sigaction(SIGPIPE, nullptr, &pipe);
+    failures += pipe.sa_handler == SIG_IGN ? 0 : 1;
+    _exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "checks failed in the prepared process";
 }
 
 }  // namespace
