@@ -14,9 +14,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
+
+#include "platform/posix/read_file.h"
 
 namespace platform::posix {
 namespace {
@@ -84,7 +85,7 @@ void ParseMessage(const nlmsghdr* header, const TickConverter& ticks, std::vecto
 }  // namespace
 
 bool SeesConnectorIds() {
-  std::ifstream status("/proc/self/status");
+  std::istringstream status(ReadWholeFile("/proc/self/status"));
   std::string line;
   while (std::getline(status, line)) {
     if (!line.starts_with("NSpid:")) continue;
