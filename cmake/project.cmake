@@ -20,6 +20,9 @@ if(NVK_WINDOWS)
     WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600 WINVER=0x0600 _WIN32_IE=0x0700)
   # Everything static: the exe imports only system DLLs.
   target_link_options(nvk_options INTERFACE -static -static-libgcc -static-libstdc++)
+  # Code and data nobody calls stay out of the shipped exe.
+  target_compile_options(nvk_options INTERFACE -ffunction-sections -fdata-sections)
+  target_link_options(nvk_options INTERFACE -Wl,--gc-sections)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(NVK_MINGW_ARCH i686)
   else()
