@@ -2,89 +2,17 @@
 // method 0, the copy request, other method numbers and the hand-back.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <thread>
-
-#include "diag/debug_console.h"
-#include "diag/debug_console_testing.h"
-#include "engine/execute_program.h"
 #include "framework/paths.h"
-#include "framework/sysutils.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_com.h"
-#include "tests/support/fake_console.h"
 #include "tests/support/fake_files.h"
 #include "tests/support/fake_paths.h"
-#include "tests/support/fake_processes.h"
-#include "tests/support/headless_app.h"
+#include "tests/support/worker_fixture.h"
 
 namespace {
 
-class WorkerTest : public ::testing::Test {
+class WorkerTest : public WorkerFixture {
  protected:
-  WorkerTest() {
-    mParam.FileName = kFolder + u"Norvik_TB_Installer.exe";
-    mParam.Parameters = u"/r:NVKM";
-    mParam.StageSource = u"0";
-    mParam.WaitForExit = true;
-    mParam.ShowCommand = 1;
-    mParam.ResultFlag = &mFlag;
-    mProcesses.WatchedFlag = &mFlag;
-    mProcesses.OnLaunch = [this] { mWorkerThread = std::this_thread::get_id(); };
-  }
-
-  // Runs one request to its end; returns the trace lines. The worker's thread
-  // is known once it has launched.
-  std::vector<std::string> Run(std::int32_t installMethod) {
-    DebugConsoleInstance(true);
-    mBackend = RunScenario([this, installMethod](ScenarioForm& form) {
-      mWorker = new ExecuteProgram(true, mParam, &mMethod, installMethod);
-      mWorker->OnTerminate = [this, &form](TObject*) {
-        mNoticeOnMain = framework::IsMainThread();
-        mRemoveStagedAtEnd = mWorker->Request().RemoveStaged;
-        form.Close();
-      };
-      mWorker->Start();
-    });
-    std::vector<std::string> lines;
-    for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
-    return lines;
-  }
-
-  // The COM calls made off the main thread, in order.
-  std::vector<std::string> WorkerComCalls() {
-    std::vector<std::string> out;
-    for (const FakeCom::Call& c : mCom.Calls())
-      if (c.Thread != mMainThread) out.push_back(c.Name);
-    return out;
-  }
-
-  // Synchronize calls made by the worker, beside its termination notice.
-  int HandBacks() const { return mBackend->WakeCount() - 1; }
-
-#ifdef _WIN32
-  const std::u16string kFolder = u"C:\\Setup\\";
-#else
-  const std::u16string kFolder = u"/opt/setup/";
-#endif
-
-  FakeConsole mConsole;
-  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
-  FakeProcesses mProcesses;
-  FakeClock mClock;
-  FakeCom mCom;
-  ExeParameter mParam;
-  InstallMethodParam mMethod;
-  bool mFlag = false;
-  ExecuteProgram* mWorker = nullptr;
-  framework::HeadlessBackend* mBackend = nullptr;
-  bool mNoticeOnMain = false;
-  bool mRemoveStagedAtEnd = false;
-  std::thread::id mWorkerThread;
-  const std::thread::id mMainThread = std::this_thread::get_id();
+  WorkerTest() { mProcesses.WatchedFlag = &mFlag; }
 };
-
-using Lines = std::vector<std::string>;
 
 TEST_F(WorkerTest, DialogRequestEndsWhenTheInstallerEnds) {
   mProcesses.WaitsBeforeEnd = 3;
@@ -125,8 +53,7 @@ TEST_F(WorkerTest, TerminationRequestEndsTheWaitAndKeepsTheStagedFolder) {
     if (count == 5) mWorker->Terminate();
   };
   EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
-  const FakeProcesses::Record record = mProcesses.Snapshot();
-  EXPECT_EQ(std::count(record.Calls.begin(), record.Calls.end(), "Wait 200"), 5);
+  EXPECT_EQ(Count(mProcesses.Snapshot().Calls, "Wait 200"), 5);
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
   EXPECT_FALSE(mRemoveStagedAtEnd) << "a terminated run keeps its staged folder";
 }
@@ -141,8 +68,7 @@ TEST_F(WorkerTest, RemoveStagedStaysSetWhenTheRunEndsByItself) {
 TEST_F(WorkerTest, TerminationIsCheckedBeforeTheTimeOut) {
   // Both are due at the same pass: the termination request names the reason.
   mParam.RemoveStaged = true;
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 5;
+  TimeOutAfter(5);
   mProcesses.WaitsBeforeEnd = -1;
   mProcesses.OnWait = [this](int count) {
     if (count == 3) {
@@ -156,8 +82,7 @@ TEST_F(WorkerTest, TerminationIsCheckedBeforeTheTimeOut) {
 
 TEST_F(WorkerTest, TimeOutAloneKeepsRemoveStaged) {
   mParam.RemoveStaged = true;
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 5;
+  TimeOutAfter(5);
   mProcesses.WaitsBeforeEnd = -1;
   mProcesses.OnWait = [this](int count) {
     if (count == 3) mClock.Advance(60);
@@ -186,28 +111,18 @@ TEST_F(WorkerTest, TimeOutCountsWholeSecondsFromTheStartIncludingTimeBeforeTheLa
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeConsole console;
-    diag_testing::ScopedConsoleServices consoleScope(console);
-    DebugConsoleInstance(true);
-    FakeProcesses processes;
-    FakeClock clock;
-    processes.WaitsBeforeEnd = 12;
-    processes.OnLaunch = [&clock, &c] { clock.Advance(c.beforeLaunch); };
-    processes.OnWait = [&clock](int) { clock.Advance(1); };
-    InstallMethodParam method;
-    method.UseTimeout = c.useTimeout;
-    method.TimeoutSeconds = c.seconds;
-    RunScenario([&](ScenarioForm& form) {
-      auto* worker = new ExecuteProgram(true, mParam, &method, 0);
-      worker->OnTerminate = [&form](TObject*) { form.Close(); };
-      worker->Start();
-    });
-    const std::vector<std::string> writes = console.Writes();
+    CaseFakes fakes;
+    fakes.Processes.WaitsBeforeEnd = 12;
+    fakes.Processes.OnLaunch = [&fakes, &c] { fakes.Clock.Advance(c.beforeLaunch); };
+    fakes.Processes.OnWait = [&fakes](int) { fakes.Clock.Advance(1); };
+    mMethod.UseTimeout = c.useTimeout;
+    mMethod.TimeoutSeconds = c.seconds;
+    RunWorker(0);
+    const std::vector<std::string> writes = fakes.Console.Writes();
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes.back(), std::string(c.last) + "\n");
-    const FakeProcesses::Record record = processes.Snapshot();
-    EXPECT_EQ(std::count(record.Calls.begin(), record.Calls.end(), "Wait 200"), c.expectedWaits);
-    EXPECT_TRUE(processes.EveryHandleClosedOnce());
+    EXPECT_EQ(Count(fakes.Processes.Snapshot().Calls, "Wait 200"), c.expectedWaits);
+    EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
   }
 }
 
@@ -243,8 +158,7 @@ TEST_F(WorkerTest, IgnoreProcessEndWaitsOnlyForTermination) {
     if (count == 1000) mWorker->Terminate();
   };
   EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
-  const FakeProcesses::Record record = mProcesses.Snapshot();
-  EXPECT_EQ(std::count(record.Calls.begin(), record.Calls.end(), "Wait 200"), 0);
+  EXPECT_EQ(Count(mProcesses.Snapshot().Calls, "Wait 200"), 0);
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
 

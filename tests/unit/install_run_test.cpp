@@ -7,20 +7,15 @@
 #include <functional>
 
 #include "app/main_form.h"
-#include "diag/debug_console.h"
-#include "diag/debug_console_testing.h"
 #include "framework/headless/headless_backend.h"
 #include "framework/paths.h"
-#include "tests/support/fake_command_line.h"
 #include "platform/text.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_com.h"
-#include "tests/support/fake_console.h"
-#include "tests/support/fake_processes.h"
+#include "tests/support/fake_command_line.h"
+#include "tests/support/service_fakes.h"
 
 namespace {
 
-class InstallRunTest : public ::testing::Test {
+class InstallRunTest : public ServiceFakesTest {
  protected:
   // Starts the program with the given arguments, presses "Install" (unless
   // told to close the dialog instead) and runs until the program ends.
@@ -46,19 +41,8 @@ class InstallRunTest : public ::testing::Test {
     Application->Run();
   }
 
-  std::vector<std::string> Trace() {
-    std::vector<std::string> lines;
-    for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
-    return lines;
-  }
-
   std::u16string ProgramFolder() { return ExtractFilePath(Application->ExeName()); }
 
-  FakeConsole mConsole;
-  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
-  FakeProcesses mProcesses;
-  FakeClock mClock;
-  FakeCom mCom;
   framework::HeadlessBackend* mBackend = nullptr;
   bool mVisibleBefore = false;
   bool mVisibleAfterClick = true;

@@ -10,38 +10,28 @@
 #include <mutex>
 #include <thread>
 
-#include "diag/debug_console.h"
-#include "diag/debug_console_testing.h"
 #include "process/process_engine.h"
-#include "tests/support/fake_com.h"
-#include "tests/support/fake_console.h"
 #include "tests/support/fake_event_properties.h"
-#include "tests/support/fake_processes.h"
+#include "tests/support/service_fakes.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
 using Ids = common::ProcessIdSet;
 using Sets = ProcessEngine::IdSets;
 
 constexpr std::uint32_t kRoot = 100;
 
-class ProcessEngineTest : public ::testing::Test {
+class ProcessEngineTest : public ServiceFakesTest {
  protected:
   ProcessEngineTest() {
     DebugConsoleInstance(true);
     mProcesses.LaunchedId = kRoot;
-    mRequest.FileName = kFolder + u"Norvik_TB_Installer.exe";
-    mRequest.Parameters = u"/r:NVKM";
-    mRequest.ShowCommand = 1;
   }
 
   // The trace lines written since the last call, without their line feeds.
   Lines TakeLines() {
-    const std::vector<std::string> writes = mConsole.Writes();
-    Lines lines;
-    for (std::size_t i = mSeen; i < writes.size(); ++i) lines.push_back(writes[i].substr(0, writes[i].size() - 1));
-    mSeen = writes.size();
+    Lines lines = Trace(mSeen);
+    mSeen += lines.size();
     return lines;
   }
   // The process services' calls since the last call.
@@ -70,17 +60,7 @@ class ProcessEngineTest : public ::testing::Test {
     TakeCalls();
   }
 
-#ifdef _WIN32
-  const std::u16string kFolder = u"C:\\Setup\\";
-#else
-  const std::u16string kFolder = u"/opt/setup/";
-#endif
-
-  FakeConsole mConsole;
-  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
-  FakeProcesses mProcesses;
-  FakeCom mCom;
-  ExeParameter mRequest;
+  ExeParameter mRequest = InstallerRequest();
   std::unique_ptr<ProcessEngine> mTracker = std::make_unique<ProcessEngine>();
   std::size_t mSeen = 0;
   std::size_t mCallsSeen = 0;

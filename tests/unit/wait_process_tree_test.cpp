@@ -3,17 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <thread>
 
-#include "diag/debug_console.h"
-#include "diag/debug_console_testing.h"
-#include "engine/execute_program.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_com.h"
-#include "tests/support/fake_console.h"
-#include "tests/support/fake_processes.h"
-#include "tests/support/headless_app.h"
+#include "tests/support/worker_fixture.h"
 
 #ifndef _WIN32
 #include "platform/posix/wmi_objects.h"
@@ -22,67 +14,24 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-class ProcessTreeWaitTest : public ::testing::Test {
+// Each worker starts at a lower priority; its priority at the end is kept.
+class ProcessTreeWaitTest : public WorkerFixture {
  protected:
-  ProcessTreeWaitTest() {
-    mParam.FileName = kFolder + u"Norvik_TB_Installer.exe";
-    mParam.Parameters = u"/r:NVKM";
-    mParam.StageSource = u"0";
-    mParam.WaitForExit = true;
-    mParam.ShowCommand = 1;
-    mParam.ResultFlag = &mFlag;
-    mProcesses.LaunchedId = 4242;
-    mProcesses.OnLaunch = [this] { mWorkerThread = std::this_thread::get_id(); };
-  }
+  ProcessTreeWaitTest() { mProcesses.LaunchedId = 4242; }
 
-  // Runs one request to its end; returns the trace lines.
-  Lines Run(std::int32_t installMethod) {
-    DebugConsoleInstance(true);
-    RunScenario([this, installMethod](ScenarioForm& form) {
-      mWorker = new ExecuteProgram(true, mParam, &mMethod, installMethod);
-      mWorker->SetPriority(TThreadPriority::tpLower);
-      mWorker->OnTerminate = [this, &form](TObject*) {
-        mPriorityAtEnd = mWorker->Priority();
-        form.Close();
-      };
-      mWorker->Start();
-      mStarted = true;
-    });
-    Lines lines;
-    for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
-    return lines;
-  }
+  void Starting(ExecuteProgram& worker) override { worker.SetPriority(TThreadPriority::tpLower); }
+  void Ended(ExecuteProgram& worker) override { mPriorityAtEnd = worker.Priority(); }
 
   std::vector<std::uint32_t> WorkerSleeps() { return mClock.SleepsOn(mWorkerThread); }
 
-#ifdef _WIN32
-  const std::u16string kFolder = u"C:\\Setup\\";
-#else
-  const std::u16string kFolder = u"/opt/setup/";
-#endif
-
-  FakeConsole mConsole;
-  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
-  FakeProcesses mProcesses;
-  FakeClock mClock;
-  FakeCom mCom;
-  ExeParameter mParam;
-  InstallMethodParam mMethod;
-  bool mFlag = false;
-  ExecuteProgram* mWorker = nullptr;
-  std::atomic<bool> mStarted{false};
   TThreadPriority mPriorityAtEnd = TThreadPriority::tpIdle;
-  std::thread::id mWorkerThread;
 };
 
 const std::string kRootLine = "this->mPIDSet.insert(dwId) = 4242";
 const std::string kNoDescendant = "this->mLimitMonitorPID.size() < 2";
 
 TEST_F(ProcessTreeWaitTest, WithoutNotificationsOnlyTheTimeOutEndsTheWait) {
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 1;
+  TimeOutAfter(1);
   // 150 ms passes on a clock that moves only by them: more than one whole
   // second has passed at the 15th check, after 14 pauses (2.1 s).
   Lines expected{"Install Method = 1", kRootLine};
@@ -101,8 +50,7 @@ TEST_F(ProcessTreeWaitTest, WithoutNotificationsOnlyTheTimeOutEndsTheWait) {
 
 TEST_F(ProcessTreeWaitTest, IgnoreProcessEndAsksNothingOfTheTracker) {
   mMethod.IgnoreProcessEnd = true;
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 0;
+  TimeOutAfter(0);
   EXPECT_EQ(Run(1), (Lines{"Install Method = 1", kRootLine, "Break by time out"}));
   EXPECT_EQ(WorkerSleeps(), std::vector<std::uint32_t>(7, 150)) << "0 s is passed after 1.05 s";
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
@@ -118,7 +66,7 @@ TEST_F(ProcessTreeWaitTest, TerminationEndsTheWaitAtTheTopOfAPass) {
   stopper.join();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines.back(), "Break by user terminate");
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), kNoDescendant), static_cast<long>(WorkerSleeps().size()))
+  EXPECT_EQ(Count(lines, kNoDescendant), static_cast<long>(WorkerSleeps().size()))
       << "one finished test per pass, each followed by its pause";
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
@@ -190,8 +138,7 @@ TEST_F(ProcessTreeWaitTest, WorkerThatNeverRanStillDestroysItsTracker) {
 // finds the tree finished.
 TEST_F(ProcessTreeWaitTest, NotificationsEndTheWaitOnceTheTreeHasEnded) {
   FakeWmi wmi;
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 3600;  // against hanging only: 24,000 passes of the fake clock
+  TimeOutAfter(3600);  // against hanging only: 24,000 passes of the fake clock
   auto event = [](std::uint32_t parent, std::uint32_t id) {
     platform::posix::ProcessEvent e;
     e.ParentProcessId = parent;

@@ -5,24 +5,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "diag/debug_console.h"
-#include "diag/debug_console_testing.h"
-#include "engine/execute_program.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_com.h"
-#include "tests/support/fake_console.h"
 #include "platform/text.h"
-#include "tests/support/fake_processes.h"
-#include "tests/support/headless_app.h"
+#include "tests/support/worker_fixture.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
 using List = std::vector<platform::ProcessEntry>;
 
 const std::string kEnter = "====Enter INSTALLMETHOD::WaitSpecificExe====";
@@ -34,12 +26,16 @@ Lines PrivilegeCalls(int token) {
   return {"OpenToken", "LookupPrivilege", "EnablePrivilege 20 " + label, "Close " + label};
 }
 
-long Count(const Lines& calls, const std::string& call) { return std::count(calls.begin(), calls.end(), call); }
-
 // Index of the first occurrence of call, or calls.size().
 std::size_t IndexOf(const Lines& calls, const std::string& call) {
   return static_cast<std::size_t>(std::find(calls.begin(), calls.end(), call) - calls.begin());
 }
+
+// What a slot holds before a search that must leave it alone.
+const platform::Handle kSentinel = reinterpret_cast<platform::Handle>(0x77);
+
+// Explorer first, then two setups: "setup" matches MySetup.exe (id 20) first.
+const List kThreeSetups = {{4, u"explorer.exe"}, {20, u"MySetup.exe"}, {30, u"setup.exe"}};
 
 // Stops a run that would not end by itself (a fault under test) instead of
 // letting it search or wait for ever: at the 10000th search or wait the
@@ -56,46 +52,34 @@ void GuardAgainstRunaway(FakeProcesses& processes, ExecuteProgram* const& worker
   };
 }
 
-class SpecificExeTest : public ::testing::Test {
+class SpecificExeTest : public WorkerFixture {
  protected:
-  SpecificExeTest() {
-    DebugConsoleInstance(true);
-#ifdef _WIN32
-    mParam.FileName = u"C:\\Setup\\Norvik_TB_Installer.exe";
-#else
-    mParam.FileName = u"/opt/setup/Norvik_TB_Installer.exe";
-#endif
-    mParam.Parameters = u"/r:NVKM";
-    mParam.StageSource = u"0";
-    mParam.WaitForExit = true;
-    mParam.ShowCommand = 1;
-    mParam.ResultFlag = &mFlag;
-    mProcesses.OnLaunch = [this] { mWorkerThread = std::this_thread::get_id(); };
-  }
-
-  // The trace lines written so far, without their line feeds.
-  Lines Trace() {
-    Lines lines;
-    for (const std::string& write : mConsole.Writes()) lines.push_back(write.substr(0, write.size() - 1));
-    return lines;
-  }
+  SpecificExeTest() { DebugConsoleInstance(true); }
 
   // Runs one method-2 request to its end; returns the trace lines.
   Lines Run() {
-    GuardAgainstRunaway(mProcesses, mWorker);
-    mBackend = RunScenario([this](ScenarioForm& form) {
-      mWorker = new ExecuteProgram(true, mParam, &mMethod, INSTALLMETHOD::WaitSpecificExe);
-      mWorker->OnTerminate = [this, &form](TObject*) {
-        mRemoveStagedAtEnd = mWorker->Request().RemoveStaged;
-        form.Close();
-      };
-      mWorker->Start();
-    });
+    RunOn(mProcesses);
     return Trace();
   }
+  // Runs one method-2 request to its end on the given process fakes.
+  void RunOn(FakeProcesses& processes) {
+    GuardAgainstRunaway(processes, mWorker);
+    RunWorker(INSTALLMETHOD::WaitSpecificExe);
+  }
 
-  // Synchronize calls made by the worker, beside its termination notice.
-  int HandBacks() const { return mBackend->WakeCount() - 1; }
+  // The given processes list kThreeSetups, and "setup" is the name looked for.
+  void ThreeSetupsLookedFor(FakeProcesses& processes) {
+    processes.ProcessList = kThreeSetups;
+    mMethod.SpecificExeName = u"setup";
+  }
+  void ThreeSetupsLookedFor() { ThreeSetupsLookedFor(mProcesses); }
+
+  // The wait is for the first process whose executable name holds name,
+  // rather than for the launched program.
+  void SearchFor(std::u16string name) {
+    mMethod.SearchSpecificExe = true;
+    mMethod.SpecificExeName = std::move(name);
+  }
 
   // A worker that is never started, for calling the search directly.
   ExecuteProgram& Idle() {
@@ -103,22 +87,8 @@ class SpecificExeTest : public ::testing::Test {
     return *mIdle;
   }
 
-  FakeConsole mConsole;
-  diag_testing::ScopedConsoleServices mConsoleScope{mConsole};
-  FakeProcesses mProcesses;
-  FakeClock mClock;
-  FakeCom mCom;
-  ExeParameter mParam;
-  InstallMethodParam mMethod;
-  bool mFlag = false;
-  ExecuteProgram* mWorker = nullptr;
   std::unique_ptr<ExecuteProgram> mIdle;
-  framework::HeadlessBackend* mBackend = nullptr;
-  bool mRemoveStagedAtEnd = false;
-  std::thread::id mWorkerThread;
 };
-
-const List kThreeSetups = {{4, u"explorer.exe"}, {20, u"MySetup.exe"}, {30, u"setup.exe"}};
 
 // --- the search --------------------------------------------------------------
 
@@ -145,39 +115,35 @@ TEST_F(SpecificExeTest, ANameMatchesWhereverItOccursInTheExecutableNameIgnoringC
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeConsole console;
-    diag_testing::ScopedConsoleServices consoleScope(console);
-    DebugConsoleInstance(true);
-    FakeProcesses processes;
-    processes.ProcessList = c.list;
+    CaseFakes fakes;
+    fakes.Processes.ProcessList = c.list;
     mMethod.SpecificExeName = c.wanted;
     ExecuteProgram worker(true, mParam, &mMethod, INSTALLMETHOD::WaitSpecificExe);
 
     EXPECT_EQ(worker.FindSpecificExe(nullptr, false), c.matches) << "searching call";
     platform::Handle slot = nullptr;
     EXPECT_EQ(worker.FindSpecificExe(&slot, true), c.matches) << "opening call";
-    const Lines calls = processes.Snapshot().Calls;
+    const Lines calls = fakes.Processes.Snapshot().Calls;
     if (c.matches) {
       EXPECT_EQ(Count(calls, "Open " + std::to_string(c.opened)), 1);
       EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& s) { return s.starts_with("Open "); }),
                 1)
           << "only the first match is opened";
-      ASSERT_EQ(console.Writes().size(), 4u);
-      EXPECT_EQ(console.Writes()[2], platform::WideToAnsi(u"Exe Found : " + c.found + u"\n"))
+      ASSERT_EQ(fakes.Console.Writes().size(), 4u);
+      EXPECT_EQ(fakes.Console.Writes()[2], platform::WideToAnsi(u"Exe Found : " + c.found + u"\n"))
           << "as listed, not upper-cased";
       EXPECT_NE(slot, nullptr);
-      processes.CloseHandle(slot);  // the caller owns it
+      fakes.Processes.CloseHandle(slot);  // the caller owns it
     } else {
       EXPECT_EQ(slot, nullptr);
-      EXPECT_TRUE(console.Writes().empty());
+      EXPECT_TRUE(fakes.Console.Writes().empty());
     }
-    EXPECT_TRUE(processes.EveryHandleClosedOnce());
+    EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
   }
 }
 
 TEST_F(SpecificExeTest, TheSearchStopsReadingAtTheFirstMatch) {
-  mProcesses.ProcessList = kThreeSetups;
-  mMethod.SpecificExeName = u"setup";
+  ThreeSetupsLookedFor();
   EXPECT_TRUE(Idle().FindSpecificExe(nullptr, false));
   Lines expected = PrivilegeCalls(1);
   for (const char* call : {"Snapshot", "First", "Next", "Close snapshot 1"}) expected.push_back(call);
@@ -185,12 +151,10 @@ TEST_F(SpecificExeTest, TheSearchStopsReadingAtTheFirstMatch) {
 }
 
 TEST_F(SpecificExeTest, ASearchingCallTracesNothingAndLeavesTheSlotAlone) {
-  mProcesses.ProcessList = kThreeSetups;
-  mMethod.SpecificExeName = u"setup";
-  auto* const sentinel = reinterpret_cast<platform::Handle>(0x77);
-  platform::Handle slot = sentinel;
+  ThreeSetupsLookedFor();
+  platform::Handle slot = kSentinel;
   EXPECT_TRUE(Idle().FindSpecificExe(&slot, false));
-  EXPECT_EQ(slot, sentinel);
+  EXPECT_EQ(slot, kSentinel);
   EXPECT_TRUE(mConsole.Writes().empty());
   const Lines calls = mProcesses.Snapshot().Calls;
   EXPECT_EQ(IndexOf(calls, "Open 20"), calls.size()) << "nothing is opened";
@@ -202,10 +166,9 @@ TEST_F(SpecificExeTest, AnOpeningSearchTracesFourLinesWithSignedHandlesAndTheErr
   // Handles from 0xFFFFFFF0: token, snapshot, then the opened process at
   // 0xFFFFFFF8, which reads -8 as a signed 32-bit number.
   mProcesses.HandleBase = 0xFFFFFFF0u;
-  mProcesses.ProcessList = kThreeSetups;
+  ThreeSetupsLookedFor();
   // The error code tells how many lines had been written when it was read.
   mProcesses.OnLastError = [this] { return static_cast<std::uint32_t>(1000 + mConsole.Writes().size()); };
-  mMethod.SpecificExeName = u"setup";
   platform::Handle slot = nullptr;
   EXPECT_TRUE(Idle().FindSpecificExe(&slot, true));
   EXPECT_EQ(Trace(), (Lines{"Handle : -8", "Error Code : 1001", "Exe Found : MySetup.exe", "Handle : -8"}));
@@ -221,11 +184,10 @@ TEST_F(SpecificExeTest, AnOpeningSearchTracesFourLinesWithSignedHandlesAndTheErr
 }
 
 TEST_F(SpecificExeTest, AFailedOpenStillMatchesStoresNullAndTracesTheErrorCode) {
-  mProcesses.ProcessList = kThreeSetups;
+  ThreeSetupsLookedFor();
   mProcesses.OpensBeforeFailure = 0;
   mProcesses.LastErrorCode = 5;
-  mMethod.SpecificExeName = u"setup";
-  platform::Handle slot = reinterpret_cast<platform::Handle>(0x77);
+  platform::Handle slot = kSentinel;
   EXPECT_TRUE(Idle().FindSpecificExe(&slot, true));
   EXPECT_EQ(slot, nullptr);
   EXPECT_EQ(Trace(), (Lines{"Handle : 0", "Error Code : 5", "Exe Found : MySetup.exe", "Handle : 0"}));
@@ -233,8 +195,7 @@ TEST_F(SpecificExeTest, AFailedOpenStillMatchesStoresNullAndTracesTheErrorCode) 
 }
 
 TEST_F(SpecificExeTest, AnOpeningSearchWithoutASlotClosesWhatItOpened) {
-  mProcesses.ProcessList = kThreeSetups;
-  mMethod.SpecificExeName = u"setup";
+  ThreeSetupsLookedFor();
   EXPECT_TRUE(Idle().FindSpecificExe(nullptr, true));
   EXPECT_EQ(Trace().size(), 4u);
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
@@ -253,24 +214,19 @@ TEST_F(SpecificExeTest, AnUnreadableSnapshotFindsNothingAndTracesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeConsole console;
-    diag_testing::ScopedConsoleServices consoleScope(console);
-    DebugConsoleInstance(true);
-    FakeProcesses processes;
-    processes.ProcessList = kThreeSetups;
-    processes.SnapshotFails = c.snapshotFails;
-    processes.FirstEntryFails = c.firstEntryFails;
-    mMethod.SpecificExeName = u"setup";
+    CaseFakes fakes;
+    ThreeSetupsLookedFor(fakes.Processes);
+    fakes.Processes.SnapshotFails = c.snapshotFails;
+    fakes.Processes.FirstEntryFails = c.firstEntryFails;
     ExecuteProgram worker(true, mParam, &mMethod, INSTALLMETHOD::WaitSpecificExe);
-    auto* const sentinel = reinterpret_cast<platform::Handle>(0x77);
-    platform::Handle slot = sentinel;
+    platform::Handle slot = kSentinel;
     EXPECT_FALSE(worker.FindSpecificExe(&slot, true));
-    EXPECT_EQ(slot, sentinel);
-    EXPECT_TRUE(console.Writes().empty());
+    EXPECT_EQ(slot, kSentinel);
+    EXPECT_TRUE(fakes.Console.Writes().empty());
     Lines expected = PrivilegeCalls(1);
     expected.insert(expected.end(), c.tail.begin(), c.tail.end());
-    EXPECT_EQ(processes.Snapshot().Calls, expected);
-    EXPECT_TRUE(processes.EveryHandleClosedOnce());
+    EXPECT_EQ(fakes.Processes.Snapshot().Calls, expected);
+    EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
   }
 }
 
@@ -288,30 +244,26 @@ TEST_F(SpecificExeTest, TheDebugPrivilegeIsEnabledBeforeEverySearchAndFailsSilen
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeConsole console;
-    diag_testing::ScopedConsoleServices consoleScope(console);
-    DebugConsoleInstance(true);
-    FakeProcesses processes;
-    processes.TokenOpens = c.tokenOpens;
-    processes.PrivilegeFound = c.privilegeFound;
-    processes.ProcessList = kThreeSetups;
-    mMethod.SpecificExeName = u"setup";
+    CaseFakes fakes;
+    fakes.Processes.TokenOpens = c.tokenOpens;
+    fakes.Processes.PrivilegeFound = c.privilegeFound;
+    ThreeSetupsLookedFor(fakes.Processes);
     ExecuteProgram worker(true, mParam, &mMethod, INSTALLMETHOD::WaitSpecificExe);
 
     worker.EnableDebugPrivilege();
-    EXPECT_EQ(processes.Snapshot().Calls, c.calls);
-    EXPECT_TRUE(console.Writes().empty());
+    EXPECT_EQ(fakes.Processes.Snapshot().Calls, c.calls);
+    EXPECT_TRUE(fakes.Console.Writes().empty());
 
     EXPECT_TRUE(worker.FindSpecificExe(nullptr, false)) << "the search goes on whatever the privilege did";
-    const Lines calls = processes.Snapshot().Calls;
+    const Lines calls = fakes.Processes.Snapshot().Calls;
     const std::size_t snapshot = IndexOf(calls, "Snapshot");
     ASSERT_LT(snapshot, calls.size());
     EXPECT_EQ(Lines(calls.begin() + static_cast<long>(c.calls.size()), calls.begin() + static_cast<long>(snapshot)),
               c.tokenOpens ? (c.privilegeFound ? PrivilegeCalls(2)
                                                : Lines{"OpenToken", "LookupPrivilege", "Close token 2"})
                            : c.calls);
-    EXPECT_TRUE(console.Writes().empty());
-    EXPECT_TRUE(processes.EveryHandleClosedOnce());
+    EXPECT_TRUE(fakes.Console.Writes().empty());
+    EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
   }
 }
 
@@ -319,10 +271,9 @@ TEST_F(SpecificExeTest, AProcessThatEndedBeforeTheOpeningSearchIsNotFound) {
   mProcesses.ListForSnapshot = [](int n) { return n == 1 ? kThreeSetups : List{{4, u"explorer.exe"}}; };
   mMethod.SpecificExeName = u"setup";
   EXPECT_TRUE(Idle().FindSpecificExe(nullptr, false));
-  auto* const sentinel = reinterpret_cast<platform::Handle>(0x77);
-  platform::Handle slot = sentinel;
+  platform::Handle slot = kSentinel;
   EXPECT_FALSE(Idle().FindSpecificExe(&slot, true));
-  EXPECT_EQ(slot, sentinel);
+  EXPECT_EQ(slot, kSentinel);
   EXPECT_TRUE(mConsole.Writes().empty());
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
@@ -331,8 +282,7 @@ TEST_F(SpecificExeTest, AProcessThatEndedBeforeTheOpeningSearchIsNotFound) {
 
 TEST_F(SpecificExeTest, WithoutSearchingTheLaunchedProgramIsWaitedFor) {
   mProcesses.WaitsBeforeEnd = 3;
-  mProcesses.ProcessList = kThreeSetups;
-  mMethod.SpecificExeName = u"setup";  // not looked for
+  ThreeSetupsLookedFor();  // but not searched for
   EXPECT_EQ(Run(), (Lines{"Install Method = 2", kEnter, "Break by handle closed", kLeave}));
   const FakeProcesses::Record record = mProcesses.Snapshot();
   EXPECT_EQ(record.Calls,
@@ -352,8 +302,7 @@ TEST_F(SpecificExeTest, SearchingWaitsForTheFirstMatchingProcessInsteadOfTheLaun
   const List helper = {{4, u"explorer.exe"}, {4242, u"Norvik_TB_Installer.exe"}, {77, u"LongHelperSetupProgram.exe"}};
   mProcesses.ListForSnapshot = [&helper](int n) { return n < 3 ? List(helper.begin(), helper.begin() + 2) : helper; };
   mProcesses.WaitsBeforeEnd = 2;
-  mMethod.SearchSpecificExe = true;
-  mMethod.SpecificExeName = u"SetupProgram";
+  SearchFor(u"SetupProgram");
   const Lines trace = Run();
   ASSERT_EQ(trace.size(), 8u);
   EXPECT_EQ(Lines(trace.begin(), trace.begin() + 2), (Lines{"Install Method = 2", kEnter}));
@@ -384,51 +333,34 @@ TEST_F(SpecificExeTest, ANameThatNeverAppearsIsSearchedEvery200msUntilTerminatio
   const Case cases[] = {{"no such process", u"NoSuchProgram"}, {"empty name", u""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeConsole console;
-    diag_testing::ScopedConsoleServices consoleScope(console);
-    DebugConsoleInstance(true);
-    FakeProcesses processes;
-    FakeClock clock;
-    processes.ProcessList = {{4, u"explorer.exe"}, {4242, u"Norvik_TB_Installer.exe"}};
-    ExecuteProgram* worker = nullptr;
-    processes.OnSnapshot = [&worker](int n) {
-      if (n == 25) worker->Terminate();
+    CaseFakes fakes;
+    fakes.Processes.ProcessList = {{4, u"explorer.exe"}, {4242, u"Norvik_TB_Installer.exe"}};
+    fakes.Processes.OnSnapshot = [this](int n) {
+      if (n == 25) mWorker->Terminate();
     };
-    GuardAgainstRunaway(processes, worker);
     mParam.RemoveStaged = true;
-    InstallMethodParam method;
-    method.SearchSpecificExe = true;
-    method.SpecificExeName = c.wanted;
-    method.UseTimeout = 1;  // five seconds of searching pass: the time-out is not looked at
-    method.TimeoutSeconds = 1;
-    bool removeStaged = true;
-    RunScenario([&](ScenarioForm& form) {
-      worker = new ExecuteProgram(true, mParam, &method, INSTALLMETHOD::WaitSpecificExe);
-      worker->OnTerminate = [&](TObject*) {
-        removeStaged = worker->Request().RemoveStaged;
-        form.Close();
-      };
-      worker->Start();
-    });
-    const std::vector<std::string> writes = console.Writes();
+    SearchFor(c.wanted);
+    TimeOutAfter(1);  // five seconds of searching pass: the time-out is not looked at
+    mRemoveStagedAtEnd = true;
+    RunOn(fakes.Processes);
+    const std::vector<std::string> writes = fakes.Console.Writes();
     EXPECT_EQ(writes, (Lines{"Install Method = 2\n", kEnter + "\n", "Break by user terminate\n", kLeave + "\n"}));
-    const std::vector<FakeClock::Pause> sleeps = clock.Sleeps();
+    const std::vector<FakeClock::Pause> sleeps = fakes.Clock.Sleeps();
     EXPECT_EQ(sleeps.size(), 25u);
     EXPECT_TRUE(std::all_of(sleeps.begin(), sleeps.end(), [](const FakeClock::Pause& p) { return p.Milliseconds == 200; }));
-    const FakeProcesses::Record record = processes.Snapshot();
+    const FakeProcesses::Record record = fakes.Processes.Snapshot();
     EXPECT_EQ(Count(record.Calls, "Snapshot"), 25);
     EXPECT_TRUE(record.WaitedOn.empty()) << "nothing is waited on while searching";
     EXPECT_EQ(record.Calls.back(), "Close launched") << "the launched handle is kept until the end";
-    EXPECT_FALSE(removeStaged);
-    EXPECT_TRUE(processes.EveryHandleClosedOnce());
+    EXPECT_FALSE(mRemoveStagedAtEnd);
+    EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
   }
 }
 
 TEST_F(SpecificExeTest, TheLaunchedInstallerMatchesItself) {
   mProcesses.ProcessList = {{4, u"explorer.exe"}, {4242, u"Norvik_TB_Installer.exe"}};
   mProcesses.WaitsBeforeEnd = 0;
-  mMethod.SearchSpecificExe = true;
-  mMethod.SpecificExeName = u"tb_installer";
+  SearchFor(u"tb_installer");
   const Lines trace = Run();
   ASSERT_EQ(trace.size(), 8u);
   EXPECT_EQ(trace[4], "Exe Found : Norvik_TB_Installer.exe");
@@ -450,42 +382,30 @@ TEST_F(SpecificExeTest, AMatchThatEndsBeforeItIsOpenedLeavesANullHandleWaitedOnW
                         {"until the time-out", true, "Break by time out"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeConsole console;
-    diag_testing::ScopedConsoleServices consoleScope(console);
-    DebugConsoleInstance(true);
-    FakeProcesses processes;
-    FakeClock clock;
+    CaseFakes fakes;
     // Listed at the searching call, gone at the opening call.
-    processes.ListForSnapshot = [](int n) { return n == 1 ? kThreeSetups : List{{4, u"explorer.exe"}}; };
-    ExecuteProgram* worker = nullptr;
-    processes.OnWait = [&](int n) {
+    fakes.Processes.ListForSnapshot = [](int n) { return n == 1 ? kThreeSetups : List{{4, u"explorer.exe"}}; };
+    fakes.Processes.OnWait = [&](int n) {
       if (n == 50) {
         if (c.byTimeOut) {
-          clock.Advance(10);
+          fakes.Clock.Advance(10);
         } else {
-          worker->Terminate();
+          mWorker->Terminate();
         }
       }
     };
-    GuardAgainstRunaway(processes, worker);
-    InstallMethodParam method;
-    method.SearchSpecificExe = true;
-    method.SpecificExeName = u"setup";
-    method.UseTimeout = c.byTimeOut ? 1 : 0;
-    method.TimeoutSeconds = 5;
-    RunScenario([&](ScenarioForm& form) {
-      worker = new ExecuteProgram(true, mParam, &method, INSTALLMETHOD::WaitSpecificExe);
-      worker->OnTerminate = [&form](TObject*) { form.Close(); };
-      worker->Start();
-    });
-    EXPECT_EQ(console.Writes(), (Lines{"Install Method = 2\n", kEnter + "\n", c.last + "\n", kLeave + "\n"}))
+    SearchFor(u"setup");
+    mMethod.UseTimeout = c.byTimeOut ? 1 : 0;
+    mMethod.TimeoutSeconds = 5;
+    RunOn(fakes.Processes);
+    EXPECT_EQ(fakes.Console.Writes(), (Lines{"Install Method = 2\n", kEnter + "\n", c.last + "\n", kLeave + "\n"}))
         << "no open, so no trace of one";
-    const FakeProcesses::Record record = processes.Snapshot();
+    const FakeProcesses::Record record = fakes.Processes.Snapshot();
     EXPECT_EQ(record.WaitedOn, Lines(50, "none"));
     EXPECT_EQ(Count(record.Calls, "Snapshot"), 2) << "no search once a match was seen";
-    EXPECT_EQ(clock.Sleeps().size(), 1u) << "one pause after the search, none in the waiting passes";
+    EXPECT_EQ(fakes.Clock.Sleeps().size(), 1u) << "one pause after the search, none in the waiting passes";
     EXPECT_LT(IndexOf(record.Calls, "Close launched"), IndexOf(record.Calls, "Wait 200"));
-    EXPECT_TRUE(processes.EveryHandleClosedOnce());
+    EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
   }
 }
 
@@ -493,10 +413,8 @@ TEST_F(SpecificExeTest, TheTimeOutCountsFromTheStartOnceTheProcessIsFound) {
   mProcesses.ListForSnapshot = [](int n) { return n < 6 ? List{} : kThreeSetups; };
   mProcesses.WaitsBeforeEnd = -1;
   mProcesses.OnWait = [this](int) { mClock.Advance(1); };
-  mMethod.SearchSpecificExe = true;
-  mMethod.SpecificExeName = u"setup";
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 3;
+  SearchFor(u"setup");
+  TimeOutAfter(3);
   const Lines trace = Run();
   ASSERT_FALSE(trace.empty());
   EXPECT_EQ(Lines(trace.end() - 2, trace.end()), (Lines{"Break by time out", kLeave}));
@@ -526,11 +444,9 @@ class JumpingClock final : public platform::Clock {
 TEST_F(SpecificExeTest, IgnoringTheProcessEndNeverWaitsOnIt) {
   mProcesses.ProcessList = kThreeSetups;
   mProcesses.WaitsBeforeEnd = 0;  // the process has ended, but nobody asks
-  mMethod.SearchSpecificExe = true;
-  mMethod.SpecificExeName = u"setup";
+  SearchFor(u"setup");
   mMethod.IgnoreProcessEnd = true;
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 60;
+  TimeOutAfter(60);
   JumpingClock clock(500);  // the start, then 499 passes, then an hour later
   // The sixth handle issued (launched, token, snapshot, token, snapshot) is 0x1014.
   EXPECT_EQ(Run(), (Lines{"Install Method = 2", kEnter, "Handle : 4116", "Error Code : 0", "Exe Found : MySetup.exe",
@@ -543,8 +459,7 @@ TEST_F(SpecificExeTest, IgnoringTheProcessEndNeverWaitsOnIt) {
 
 TEST_F(SpecificExeTest, WithoutWaitingTheHandleIsClosedAtOnce) {
   mParam.WaitForExit = false;
-  mMethod.SearchSpecificExe = true;
-  mMethod.SpecificExeName = u"setup";
+  SearchFor(u"setup");
   mProcesses.ProcessList = kThreeSetups;
   EXPECT_EQ(Run(), (Lines{"Install Method = 2", kEnter, kLeave}));
   EXPECT_EQ(mProcesses.Snapshot().Calls, (Lines{"Launch", "Close launched"}));
@@ -556,8 +471,7 @@ TEST_F(SpecificExeTest, WithoutWaitingTheHandleIsClosedAtOnce) {
 TEST_F(SpecificExeTest, AFailedLaunchRunsNoLoopButEntersAndLeaves) {
   mFlag = true;
   mProcesses.LaunchSucceeds = false;
-  mMethod.SearchSpecificExe = true;
-  mMethod.SpecificExeName = u"setup";
+  SearchFor(u"setup");
   mProcesses.ProcessList = kThreeSetups;
   EXPECT_EQ(Run(), (Lines{"Install Method = 2", kEnter, kLeave}));
   EXPECT_EQ(mProcesses.Snapshot().Calls, (Lines{"Launch"}));
@@ -570,8 +484,7 @@ TEST_F(SpecificExeTest, ALaunchWithoutAHandleWaitsOnNothingUntilTheTimeOut) {
   mProcesses.OnWait = [this](int n) {
     if (n == 40) mClock.Advance(10);
   };
-  mMethod.UseTimeout = 1;
-  mMethod.TimeoutSeconds = 5;
+  TimeOutAfter(5);
   EXPECT_EQ(Run(), (Lines{"Install Method = 2", kEnter, "Break by time out", kLeave}));
   const FakeProcesses::Record record = mProcesses.Snapshot();
   EXPECT_EQ(record.WaitedOn, Lines(40, "none"));
