@@ -29,6 +29,7 @@ TEST_F(WorkerTest, DialogRequestEndsWhenTheInstallerEnds) {
       << "the launch handle is closed before the last opened one";
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
   EXPECT_TRUE(mFlag);
+  ASSERT_FALSE(record.FlagAtWait.empty());
   EXPECT_EQ(record.FlagAtWait.front(), true) << "handed back before any waiting";
   EXPECT_EQ(HandBacks(), 1);
   EXPECT_TRUE(mNoticeOnMain);

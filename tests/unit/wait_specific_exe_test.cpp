@@ -291,6 +291,7 @@ TEST_F(SpecificExeTest, WithoutSearchingTheLaunchedProgramIsWaitedFor) {
   EXPECT_EQ(record.Launched.File, mParam.FileName);
   EXPECT_EQ(record.Launched.Parameters, u"/r:NVKM");
   EXPECT_TRUE(mFlag);
+  ASSERT_FALSE(record.FlagAtWait.empty());
   EXPECT_EQ(record.FlagAtWait.front(), false) << "the fake watches no flag here";
   EXPECT_EQ(HandBacks(), 1);
   EXPECT_TRUE(mClock.Sleeps().empty()) << "the waits pause, not the clock";
@@ -318,6 +319,7 @@ TEST_F(SpecificExeTest, SearchingWaitsForTheFirstMatchingProcessInsteadOfTheLaun
   EXPECT_LT(IndexOf(record.Calls, "Close launched"), IndexOf(record.Calls, "Open 77"))
       << "the launched handle is let go before the opening search";
   EXPECT_EQ(record.WaitedOn, (Lines{"opened 1", "opened 1", "opened 1"}));
+  ASSERT_FALSE(record.Calls.empty());
   EXPECT_EQ(record.Calls.back(), "Close opened 1");
   EXPECT_EQ(mClock.SleepsOn(mWorkerThread), (std::vector<std::uint32_t>{200, 200, 200}))
       << "a pause after each search, none while waiting";
@@ -351,6 +353,7 @@ TEST_F(SpecificExeTest, ANameThatNeverAppearsIsSearchedEvery200msUntilTerminatio
     const FakeProcesses::Record record = fakes.Processes.Snapshot();
     EXPECT_EQ(Count(record.Calls, "Snapshot"), 25);
     EXPECT_TRUE(record.WaitedOn.empty()) << "nothing is waited on while searching";
+    ASSERT_FALSE(record.Calls.empty());
     EXPECT_EQ(record.Calls.back(), "Close launched") << "the launched handle is kept until the end";
     EXPECT_FALSE(mRemoveStagedAtEnd);
     EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
