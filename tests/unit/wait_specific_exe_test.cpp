@@ -194,6 +194,16 @@ TEST_F(SpecificExeTest, AFailedOpenStillMatchesStoresNullAndTracesTheErrorCode) 
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
 
+TEST_F(SpecificExeTest, AnErrorCodeWithTheHighBitSetIsTracedAsASignedNumber) {
+  ThreeSetupsLookedFor();
+  mProcesses.OpensBeforeFailure = 0;
+  mProcesses.LastErrorCode = 0x80070005;  // an HRESULT-style code
+  platform::Handle slot = kSentinel;
+  EXPECT_TRUE(Idle().FindSpecificExe(&slot, true));
+  EXPECT_EQ(Trace(),
+            (Lines{"Handle : 0", "Error Code : -2147024891", "Exe Found : MySetup.exe", "Handle : 0"}));
+}
+
 TEST_F(SpecificExeTest, AnOpeningSearchWithoutASlotClosesWhatItOpened) {
   ThreeSetupsLookedFor();
   EXPECT_TRUE(Idle().FindSpecificExe(nullptr, true));
