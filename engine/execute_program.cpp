@@ -122,7 +122,7 @@ void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {
       break;
     }
     if (!mMethodParam->IgnoreProcessEnd && processes.Wait(process, kWaitStepMs) == platform::kWaitObject0) {
-      Trace(u"Break by handle closed");
+      TraceWaitEnded();
       break;
     }
     processes.CloseHandle(opened);
@@ -144,5 +144,7 @@ bool ExecuteProgram::TimeoutReached(std::int64_t startTime) {
   Trace(u"Break by time out");
   return true;
 }
+
+void ExecuteProgram::TraceWaitEnded() { Trace(u"Break by handle closed"); }
 
 void ExecuteProgram::Trace(const std::u16string& line) { GetDebugConsole()->WriteLine(line); }

@@ -72,6 +72,8 @@ class ExecuteProgram : public TThread {
   // The checks every waiting loop shares; true when the loop must stop.
   bool TerminationRequested();
   bool TimeoutReached(std::int64_t startTime);
+  // The line of a wait that ends because what it waits for has ended.
+  void TraceWaitEnded();
   void Trace(const std::u16string& line);
 
   ExeParameter mExeParam;

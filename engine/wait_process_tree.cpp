@@ -38,7 +38,7 @@ void ExecuteProgram::WaitProcessTree(std::int64_t startTime) {
       if (!mMethodParam->IgnoreProcessEnd) {
         finishedCount = mProcessEngine->IsProcessTreeFinished() ? finishedCount + 1 : 0;
         if (finishedCount == 1) {
-          Trace(u"Break by handle closed");
+          TraceWaitEnded();
           break;
         }
       }

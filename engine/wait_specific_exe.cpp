@@ -58,7 +58,7 @@ void ExecuteProgram::WaitSpecificExe(std::int64_t startTime) {
       // A null handle never reports an end: such passes follow each other
       // without pause, as do those that ignore the process's end.
       if (!mMethodParam->IgnoreProcessEnd && processes.Wait(waited, kWaitStepMs) == platform::kWaitObject0) {
-        Trace(u"Break by handle closed");
+        TraceWaitEnded();
         break;
       }
     }
