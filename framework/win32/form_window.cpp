@@ -120,7 +120,30 @@ void Win32Window::AddCheckBox(THTMLCheckBox& box) {
 void Win32Window::SetVisible(bool visible) {
   if (visible && !mArranged) ArrangeTabOrder();
   ShowWindow(mHandle, visible ? SW_SHOW : SW_HIDE);
-  if (visible) UpdateWindow(mHandle);
+  if (visible) {
+    UpdateWindow(mHandle);
+  } else {
+    // A hidden window lies under no pointer. A button that tracks the
+    // pointer for its hot look would otherwise keep its tracking while the
+    // dialog stays hidden, and Wine polls the pointer for it every few
+    // milliseconds.
+    EndPointerTracking();
+  }
+}
+
+void Win32Window::EndPointerTracking() {
+  TRACKMOUSEEVENT tracking{};
+  tracking.cbSize = sizeof tracking;
+  tracking.dwFlags = TME_QUERY;
+  if (!TrackMouseEvent(&tracking) || tracking.hwndTrack == nullptr) return;
+  const HWND tracked = tracking.hwndTrack;
+  if (tracked != mHandle && !IsChild(mHandle, tracked)) return;
+  const DWORD flags = tracking.dwFlags & (TME_HOVER | TME_LEAVE | TME_NONCLIENT);
+  if ((flags & (TME_HOVER | TME_LEAVE)) == 0) return;
+  tracking.dwFlags = flags | TME_CANCEL;
+  TrackMouseEvent(&tracking);
+  // The window hears that the pointer has left, as it would from the system.
+  if ((flags & TME_LEAVE) != 0) PostMessageW(tracked, (flags & TME_NONCLIENT) != 0 ? WM_NCMOUSELEAVE : WM_MOUSELEAVE, 0, 0);
 }
 
 void Win32Window::Render(HDC dc, int originX, int originY, int width, int height) {

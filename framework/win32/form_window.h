@@ -57,6 +57,9 @@ class Win32Window final : public FormWindow, public Backdrop {
   bool LinkUnderCursor() const;
   void AddTabStop(int order, HWND handle);
   void ArrangeTabOrder();
+  // Ends the system's tracking of the pointer over this window or one of its
+  // controls, as the pointer's leaving would; nothing when none is tracked.
+  void EndPointerTracking();
   void Activate(bool active);
 
   TForm& mForm;

@@ -1,0 +1,88 @@
+// The Win32 form window on the run's display under Wine: what hiding it
+// does to the system's tracking of the pointer over its controls.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "framework/backend.h"
+#include "framework/controls.h"
+#include "framework/forms.h"
+
+namespace {
+
+class HiddenFormTest : public ::testing::Test {
+ protected:
+  HiddenFormTest() {
+    framework::SetBackend(framework::CreatePlatformBackend());
+    framework::CurrentBackend().Initialize();
+    FormProperties& p = mForm.Properties();
+    p.Caption = u"Pointer tracking";
+    p.ClientWidth = 200;
+    p.ClientHeight = 100;
+    p.Position = TPosition::poDesktopCenter;
+    mButton->Caption = u"Install";
+    mButton->Left = 50;
+    mButton->Top = 30;
+    mButton->Width = 100;
+    mButton->Height = 40;
+  }
+
+  // The pointer put over the shown button, and the button tracking it for
+  // hover and leave as a themed button does.
+  HWND ShowAndTrackTheButton() {
+    mForm.SetVisible(true);
+    const HWND form = FindWindowW(nullptr, L"Pointer tracking");
+    const HWND button = form == nullptr ? nullptr : FindWindowExW(form, nullptr, L"BUTTON", nullptr);
+    if (button == nullptr) return nullptr;
+    RECT place{};
+    GetWindowRect(button, &place);
+    SetCursorPos((place.left + place.right) / 2, (place.top + place.bottom) / 2);
+    TRACKMOUSEEVENT tracking{sizeof(TRACKMOUSEEVENT), TME_HOVER | TME_LEAVE, button, HOVER_DEFAULT};
+    TrackMouseEvent(&tracking);
+    return button;
+  }
+
+  static TRACKMOUSEEVENT Tracked() {
+    TRACKMOUSEEVENT tracking{sizeof(TRACKMOUSEEVENT), TME_QUERY, nullptr, 0};
+    TrackMouseEvent(&tracking);
+    return tracking;
+  }
+
+  // Whether a WM_MOUSELEAVE for the window is waiting in this thread's queue.
+  static bool LeaveQueued(HWND window) {
+    MSG message;
+    return PeekMessageW(&message, window, WM_MOUSELEAVE, WM_MOUSELEAVE, PM_REMOVE) != 0;
+  }
+
+  TForm mForm{nullptr};
+  TButton* mButton = new TButton(&mForm);
+};
+
+TEST_F(HiddenFormTest, HidingEndsThePointerTrackingOfItsButton) {
+  const HWND button = ShowAndTrackTheButton();
+  ASSERT_NE(button, nullptr);
+  ASSERT_EQ(Tracked().hwndTrack, button) << "the pointer is not tracked over the shown button";
+  LeaveQueued(button);
+
+  mForm.SetVisible(false);
+  const TRACKMOUSEEVENT after = Tracked();
+  EXPECT_EQ(after.hwndTrack, nullptr);
+  EXPECT_EQ(after.dwFlags & (TME_HOVER | TME_LEAVE), 0u);
+  EXPECT_TRUE(LeaveQueued(button)) << "the button does not hear that the pointer left";
+}
+
+TEST_F(HiddenFormTest, TrackingOfAnotherWindowIsLeftAlone) {
+  mForm.SetVisible(true);
+  const HWND other = CreateWindowExW(0, L"BUTTON", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 80, 80, nullptr, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  SetCursorPos(40, 40);
+  TRACKMOUSEEVENT tracking{sizeof(TRACKMOUSEEVENT), TME_LEAVE, other, 0};
+  TrackMouseEvent(&tracking);
+  ASSERT_EQ(Tracked().hwndTrack, other);
+
+  mForm.SetVisible(false);
+  EXPECT_EQ(Tracked().hwndTrack, other);
+  DestroyWindow(other);
+}
+
+}  // namespace
