@@ -3,7 +3,6 @@
 // is reaped. A stand-in browser (BROWSER) records what arrives.
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "controls/link_activation.h"
 #include "platform/shell.h"
 #include "platform/text.h"
+#include "tests/support/c_library_signals.h"
 
 namespace {
 
@@ -66,21 +66,6 @@ int CountChildren() {
   }
   closedir(proc);
   return count;
-}
-
-// Cancels a thread, which makes the C library set up handlers for its own
-// signals (32 and 33): a launch must not hand those on ignored.
-void GiveTheCLibraryItsSignalHandlers() {
-  pthread_t thread{};
-  ASSERT_EQ(pthread_create(
-                &thread, nullptr,
-                [](void*) -> void* {
-                  for (;;) pause();
-                },
-                nullptr),
-            0);
-  ASSERT_EQ(pthread_cancel(thread), 0);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
 }
 
 class SystemOpener : public testing::Test {
