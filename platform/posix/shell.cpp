@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -44,9 +45,12 @@ class SpawnSetup {
   // /dev/null, and no descriptor above standard error.
   bool Prepare() {
     if (!mReady) return false;
+    // Every signal, the C library's own two (32 and 33) included: sigfillset
+    // leaves them out, and the spawn helper would then hand them on ignored
+    // whenever this process has handlers for them.
     sigset_t all;
+    std::memset(&all, 0xFF, sizeof all);
     sigset_t none;
-    sigfillset(&all);
     sigemptyset(&none);
     return posix_spawnattr_setsigdefault(&mAttributes, &all) == 0 &&
            posix_spawnattr_setsigmask(&mAttributes, &none) == 0 &&

@@ -13,6 +13,7 @@
 #include "platform/startup.h"
 #include "platform/text.h"
 #include "tests/platform/standin.h"
+#include "tests/support/c_library_signals.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ TEST_F(PosixLaunchTest, InstallerGetsOnlyDescriptorsZeroToTwo) {
 }
 
 TEST_F(PosixLaunchTest, InstallerStartsWithDefaultSignalsAndEmptyMask) {
+  GiveTheCLibraryItsSignalHandlers();
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   struct sigaction previousPipe {};

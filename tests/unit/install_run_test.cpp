@@ -33,6 +33,7 @@ class InstallRunTest : public ServiceFakesTest {
         form->Close();
         return;
       }
+      if (mBeforeClick) mBeforeClick(*form);
       form->InstallBtn->Click();
       mVisibleAfterClick = form->Visible();
       mCheckedAfterClick = true;
@@ -47,7 +48,8 @@ class InstallRunTest : public ServiceFakesTest {
   bool mVisibleBefore = false;
   bool mVisibleAfterClick = true;
   bool mCheckedAfterClick = false;
-  std::function<void(TMainForm&)> mAfterClick;  // runs right after "Install", in the same handler turn
+  std::function<void(TMainForm&)> mBeforeClick;  // runs right before "Install", in the same handler turn
+  std::function<void(TMainForm&)> mAfterClick;   // runs right after "Install", in the same handler turn
 };
 
 TEST_F(InstallRunTest, InstallLaunchesTheInstallerBesideTheProgramWaitsAndCloses) {
@@ -75,6 +77,68 @@ TEST_F(InstallRunTest, InstallLaunchesTheInstallerBesideTheProgramWaitsAndCloses
   EXPECT_EQ(Trace(), (std::vector<std::string>{"Install Method = 0", "Break by handle closed"}));
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
   EXPECT_TRUE(mBackend->ShownErrors().empty());
+}
+
+TEST_F(InstallRunTest, InstallFillsTheRequestAndTheHandBackReachesTheForm) {
+  // Every field starts out with a value other than the one "Install" is to
+  // leave there; the result flag starts out opposite to the launch result.
+  for (const bool launches : {true, false}) {
+    SCOPED_TRACE(launches ? "launched" : "launch failed");
+    FakeProcesses processes;
+    processes.LaunchSucceeds = launches;
+    processes.WaitsBeforeEnd = 1;
+    ExeParameter exeParam;
+    InstallMethodParam methodParam;
+    bool* resultPlace = nullptr;
+    bool resultAtClose = launches;
+    mBeforeClick = [launches](TMainForm& form) {
+      form.mRunResult = !launches;
+      form.mExeParam.RemoveStaged = true;
+      form.mExeParam.WaitForExit = false;
+      form.mExeParam.BootOptionFile = u"boot.ini";
+      form.mExeParam.ShowCommand = 7;
+      form.mMethodParam.SpecificExeName = u"kept.exe";
+      form.mMethodParam.SpareText = u"kept";
+      form.mMethodParam.SearchSpecificExe = true;
+      form.mMethodParam.SpareNumber = 9;
+      form.mMethodParam.TimeoutSeconds = 5;
+      form.mMethodParam.UseTimeout = 1;
+      form.mMethodParam.IgnoreProcessEnd = true;
+    };
+    mAfterClick = [&](TMainForm& form) {
+      exeParam = form.mExeParam;
+      methodParam = form.mMethodParam;
+      resultPlace = &form.mRunResult;
+      // The show after the run closes the form: the hand-back has been written by then.
+      form.OnShow = [&form, &resultAtClose, show = form.OnShow](TObject* sender) {
+        resultAtClose = form.mRunResult;
+        show(sender);
+      };
+    };
+    RunProgram("");
+
+    EXPECT_EQ(exeParam.FileName, ExpandFileName(ProgramFolder() + u"Norvik_TB_Installer.exe"));
+    EXPECT_EQ(exeParam.Parameters, u"/r:NVKM");
+    EXPECT_EQ(exeParam.StageSource, u"0");
+    EXPECT_FALSE(exeParam.RemoveStaged);
+    EXPECT_TRUE(exeParam.WaitForExit);
+    EXPECT_EQ(exeParam.BootOptionFile, u"");
+    EXPECT_EQ(exeParam.ShowCommand, 1);
+    EXPECT_EQ(exeParam.ResultFlag, resultPlace);
+    EXPECT_NE(resultPlace, nullptr);
+    // Set by "Install":
+    EXPECT_EQ(methodParam.SpareNumber, 0);
+    EXPECT_EQ(methodParam.UseTimeout, 0);
+    EXPECT_FALSE(methodParam.IgnoreProcessEnd);
+    // Never set by it:
+    EXPECT_EQ(methodParam.SpecificExeName, u"kept.exe");
+    EXPECT_EQ(methodParam.SpareText, u"kept");
+    EXPECT_TRUE(methodParam.SearchSpecificExe);
+    EXPECT_EQ(methodParam.TimeoutSeconds, 5);
+
+    EXPECT_EQ(resultAtClose, launches) << "the worker's hand-back is the launch result";
+    EXPECT_EQ(mBackend->Windows()[0].ShowCount, 2);
+  }
 }
 
 TEST_F(InstallRunTest, FailedLaunchClosesTheDialogAllTheSame) {
