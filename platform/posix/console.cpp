@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/console.h"
@@ -99,7 +101,8 @@ class RightShiftPoller {
 class PosixConsole final : public ConsoleServices {
  public:
   bool IsRightShiftDown() override {
-    static RightShiftPoller* const poller = RightShiftPoller::Start();
+    RightShiftPoller* poller = mPoller.load(std::memory_order_acquire);
+    if (poller == nullptr) poller = TryStartPoller();
     return poller != nullptr && poller->IsDown();
   }
   void SleepMs(unsigned milliseconds) override { SleepMilliseconds(milliseconds); }
@@ -121,6 +124,36 @@ class PosixConsole final : public ConsoleServices {
       count -= static_cast<std::size_t>(n);
     }
   }
+
+ private:
+  // How long a display that refused the poller's connection is left alone
+  // before it is asked again: a display may refuse a connection under load
+  // and take the next one.
+  static constexpr std::int64_t kRetryIntervalMs = 1000;
+
+  static std::int64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  }
+
+  // Starts the poller unless it runs or an attempt was made within the
+  // retry interval; the poller, or null. Any thread; one attempt at a time.
+  RightShiftPoller* TryStartPoller() {
+    const std::int64_t now = NowMs();
+    if (now < mNextAttemptMs.load(std::memory_order_relaxed)) return nullptr;
+    std::lock_guard<std::mutex> lock(mStartMutex);
+    if (RightShiftPoller* running = mPoller.load(std::memory_order_acquire)) return running;
+    if (now < mNextAttemptMs.load(std::memory_order_relaxed)) return nullptr;
+    RightShiftPoller* started = RightShiftPoller::Start();
+    mNextAttemptMs.store(NowMs() + kRetryIntervalMs, std::memory_order_relaxed);
+    mPoller.store(started, std::memory_order_release);
+    return started;
+  }
+
+  std::atomic<RightShiftPoller*> mPoller{nullptr};
+  std::atomic<std::int64_t> mNextAttemptMs{0};
+  std::mutex mStartMutex;
 };
 
 }  // namespace
