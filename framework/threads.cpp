@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <utility>
 
 #include "framework/backend.h"
 #include "framework/forms.h"
@@ -58,7 +59,9 @@ void CheckSynchronize() {
       error = std::current_exception();
     }
     std::lock_guard<std::mutex> lock(Sync().Mutex);
-    request->Error = error;
+    // Handed over, not shared: the caller alone releases the exception, so
+    // it is never freed here while the caller still reads it.
+    request->Error = std::move(error);
     request->Done = true;
     Sync().Done.notify_all();
   }
