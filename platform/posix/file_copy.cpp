@@ -25,10 +25,14 @@ bool IsUnsupported(int error) {
   return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP || error == EBADF;
 }
 
-Copied WithCopyFileRange(int in, int out) {
+// Runs one in-kernel copy step (a byte count, 0 at the end, -1 with errno)
+// until the source is exhausted. A call refused before any byte moved means
+// this way of copying is not available for these files.
+template <class Step>
+Copied CopyInKernel(Step step) {
   bool any = false;
   for (;;) {
-    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+    const ssize_t n = step();
     if (n > 0) {
       any = true;
       continue;
@@ -39,18 +43,12 @@ Copied WithCopyFileRange(int in, int out) {
   }
 }
 
+Copied WithCopyFileRange(int in, int out) {
+  return CopyInKernel([in, out] { return copy_file_range(in, nullptr, out, nullptr, kChunk, 0); });
+}
+
 Copied WithSendfile(int in, int out) {
-  bool any = false;
-  for (;;) {
-    const ssize_t n = sendfile(out, in, nullptr, kChunk);
-    if (n > 0) {
-      any = true;
-      continue;
-    }
-    if (n == 0) return Copied::Done;
-    if (errno == EINTR) continue;
-    return !any && IsUnsupported(errno) ? Copied::NotSupported : Copied::Failed;
-  }
+  return CopyInKernel([in, out] { return sendfile(out, in, nullptr, kChunk); });
 }
 
 bool WithBuffer(int in, int out) {

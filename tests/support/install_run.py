@@ -429,3 +429,9 @@ class DriverRun:
         result = self.process.wait()
         text = systest.terminal_text(result.stdout) if systest.WINDOWS else result.stderr
         return result, [line for line in text.splitlines() if line and not line.startswith("wine:")]
+
+    def release_and_finish(self):
+        """Releases the held helper, then (Result, the worker's own lines)."""
+        self.release()
+        result, trace = self.finish()
+        return result, worker_lines(trace)

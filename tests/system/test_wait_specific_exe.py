@@ -88,9 +88,7 @@ class WaitSpecificExe(unittest.TestCase):
             time.sleep(WATCH_SECONDS)
             self.assertTrue(run.process.running(), "the wait ended while the helper still ran")
             self.assert_running(int(helper["run"]))
-            run.release()
-            result, trace = run.finish()
-            trace = install_run.worker_lines(trace)
+            result, trace = run.release_and_finish()
         self.assertEqual(result.returncode, 0, result)
         self.assert_found_helper(trace, "Break by handle closed")
         self.assert_ended(int(helper["run"]))
@@ -103,9 +101,7 @@ class WaitSpecificExe(unittest.TestCase):
             # Nothing released the helper yet: it still waits.
             self.assertFalse(run.release_file.exists())
             self.assert_running(int(helper["run"]))
-            run.release()
-            result, trace = run.finish()
-            trace = install_run.worker_lines(trace)
+            result, trace = run.release_and_finish()
         self.assertEqual(result.returncode, 0, result)
         self.assertEqual(trace, ["Install Method = 2", ENTER, "Break by handle closed", LEAVE])
 
@@ -118,9 +114,7 @@ class WaitSpecificExe(unittest.TestCase):
             elapsed = time.monotonic() - started
             self.assertFalse(run.release_file.exists())
             self.assert_running(int(helper["run"]))
-            run.release()
-            result, trace = run.finish()
-            trace = install_run.worker_lines(trace)
+            result, trace = run.release_and_finish()
         self.assertEqual(result.returncode, 0, result)
         self.assert_found_helper(trace, "Break by time out")
         # More than two whole calendar seconds must have passed.

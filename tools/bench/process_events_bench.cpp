@@ -59,6 +59,18 @@ class Observed {
   std::uint64_t mAll = 0;
 };
 
+// Returns once nothing new has arrived for a second (a polling source's two
+// intervals at least): everything in flight has been delivered.
+void WaitUntilQuiet(Observed& observed) {
+  std::uint64_t last = observed.All();
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::uint64_t now = observed.All();
+    if (now == last) return;
+    last = now;
+  }
+}
+
 pid_t Spawn(const std::vector<const char*>& arguments) {
   std::vector<char*> argv;
   for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
@@ -109,14 +121,7 @@ void Burst(ProcessEventService& service, const char* label, const std::vector<co
   for (pid_t pid : alive) waitpid(pid, nullptr, 0);
   const Clock::time_point spawnedAll = Clock::now();
 
-  // Let everything in flight arrive: until nothing new for a second (polling: two intervals at least).
-  std::uint64_t last = observed.All();
-  for (;;) {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    const std::uint64_t now = observed.All();
-    if (now == last) break;
-    last = now;
-  }
+  WaitUntilQuiet(observed);
   service.Unsubscribe(start);
   service.Unsubscribe(stop);
 
@@ -166,13 +171,7 @@ void Drain(ProcessEventService& service, int count) {
   const std::uint64_t resyncs = service.ResyncCountForTesting();
   const Clock::time_point released = Clock::now();
   service.StallSourceForTesting(false);
-  std::uint64_t last = observed.All();
-  for (;;) {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    const std::uint64_t now = observed.All();
-    if (now == last) break;
-    last = now;
-  }
+  WaitUntilQuiet(observed);
   service.Unsubscribe(start);
   service.Unsubscribe(stop);
   const auto starts = observed.Starts();
