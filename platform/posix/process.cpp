@@ -5,20 +5,16 @@
 #include <errno.h>
 #include <limits.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/argv.h"
@@ -27,6 +23,7 @@
 #include "platform/posix/paths.h"
 #include "platform/posix/proc_scan.h"
 #include "platform/posix/reaper.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -85,41 +82,6 @@ class SnapshotObject final : public posix::HandleObject {
 
 class TokenObject final : public posix::HandleObject {};
 
-// Spawn settings: default handling of every signal (this process ignores
-// SIGPIPE), nothing blocked, and no descriptor but 0 to 2 handed on.
-class SpawnSettings {
- public:
-  explicit SpawnSettings(const std::string& directory) {
-    posix_spawnattr_init(&mAttributes);
-    // Every signal, the C library's own two (32 and 33) included: sigfillset
-    // leaves them out, and the spawn helper would then hand them on ignored
-    // whenever this process has handlers for them.
-    sigset_t all;
-    std::memset(&all, 0xFF, sizeof all);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&mAttributes, &all);
-    posix_spawnattr_setsigmask(&mAttributes, &none);
-    posix_spawnattr_setflags(&mAttributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    posix_spawn_file_actions_init(&mActions);
-    if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&mActions, directory.c_str());
-    posix_spawn_file_actions_addclosefrom_np(&mActions, 3);
-  }
-  ~SpawnSettings() {
-    posix_spawn_file_actions_destroy(&mActions);
-    posix_spawnattr_destroy(&mAttributes);
-  }
-  SpawnSettings(const SpawnSettings&) = delete;
-  SpawnSettings& operator=(const SpawnSettings&) = delete;
-
-  const posix_spawn_file_actions_t* Actions() const { return &mActions; }
-  const posix_spawnattr_t* Attributes() const { return &mAttributes; }
-
- private:
-  posix_spawn_file_actions_t mActions;
-  posix_spawnattr_t mAttributes;
-};
-
 // The process list as a snapshot gives it: running processes only (a
 // zombie has ended), with their executable names.
 std::vector<ProcessEntry> ListProcesses() {
@@ -154,7 +116,9 @@ class PosixProcesses final : public ProcessServices {
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    const SpawnSettings settings(directory);
+    posix::SpawnSettings settings;
+    settings.ChangeDirectory(directory);
+    if (!settings.Ready()) return false;
     pid_t pid = 0;
     const int failure = posix_spawn(&pid, file.c_str(), settings.Actions(), settings.Attributes(), argv.data(), environ);
     if (failure != 0) {
@@ -165,10 +129,7 @@ class PosixProcesses final : public ProcessServices {
     if (!pidfd.IsValid()) {
       // Launched, but without a handle (as Windows may report): the child is
       // still collected when it ends.
-      std::thread([pid] {
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-      }).detach();
+      posix::ReapWhenEnded(pid);
       return true;
     }
     *process = mHandles.Add(std::make_shared<ProcessObject>(std::move(pidfd), pid, true));
