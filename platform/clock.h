@@ -14,6 +14,9 @@ class Clock {
   virtual ~Clock() = default;
   // Calendar time in whole seconds, as time() gives it.
   virtual std::int64_t Now() = 0;
+  // Milliseconds on a steady clock that never goes back (GetTickCount64), for
+  // measuring how long ago something happened.
+  virtual std::uint64_t TickMs() = 0;
   // Suspends the calling thread for about the given time.
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };

@@ -56,6 +56,15 @@ class ProcessServices {
   // WaitForSingleObject: kWaitObject0 when the process has ended, otherwise
   // kWaitTimeout after the time limit or kWaitFailed at once (a null handle).
   virtual std::uint32_t Wait(Handle process, std::uint32_t milliseconds) = 0;
+  // When the process started, on the clock of ProcessClockNow (Windows: its
+  // creation time from GetProcessTimes, in 100 ns units; Linux: clock ticks
+  // since boot). False when it cannot be read. Tells a process from a later
+  // one that reuses its id.
+  virtual bool ProcessStartTime(Handle process, std::uint64_t* startTime) = 0;
+  // Now, on the clock of ProcessStartTime (GetSystemTimeAsFileTime; Linux:
+  // the boot-time clock in ticks). A process that starts after this call
+  // reads a start time no smaller than this value.
+  virtual std::uint64_t ProcessClockNow() = 0;
   // CloseHandle: ends the caller's use of any handle from these services;
   // null is ignored.
   virtual void CloseHandle(Handle handle) = 0;

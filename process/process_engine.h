@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -39,15 +41,21 @@ class ProcessEngine {
   // launched process as the root of the tree. True when it was launched.
   // Initialises COM on the calling thread for the launch and releases it
   // afterwards, whatever the outcome. The sets are not emptied first.
+  // From the moment it begins, starts whose parent is outside the tree are
+  // remembered for a while, so that a child whose start is reported before
+  // its parent joined the tree (the launched process before the launch is
+  // recorded, or any parent before its own start arrived) still joins it.
   bool LaunchProcess(const ExeParameter& exeParam);
   // Worker thread. The launched process's handle as the last launch attempt
   // left it; null after a failed launch. The tracker never closes it: the
   // caller does, once.
   platform::Handle GetProcessHandle() const { return mExecInfo.Process; }
-  // Worker thread. True when the stop of every member of the tree has been
-  // recorded, or when at least one descendant is monitored and none of the
-  // monitored descendants can be opened any more. Holds the lock throughout,
-  // the probes and trace lines included.
+  // Worker thread. True when the launched process has ended and either the
+  // stop of every member of the tree has been recorded, or at least one
+  // descendant is monitored and no member without a recorded stop still runs
+  // (probed by opening it: a process that started after the member joined
+  // only reuses its id). Holds the lock throughout, the probes and trace
+  // lines included.
   bool IsProcessTreeFinished();
   // Any thread. Empties the four sets under the lock; the handlers go on.
   void ClearPIDSets();
@@ -76,6 +84,27 @@ class ProcessEngine {
     platform::Handle Process = nullptr;  // the launched process, or null
   };
 
+  // A start whose parent was not in the tree when it arrived.
+  struct RememberedStart {
+    std::int32_t Parent = 0;
+    std::int32_t Id = 0;
+    std::uint64_t ArrivedMs = 0;  // on the clock's millisecond count
+    std::uint64_t ArrivedAt = 0;  // on the process clock
+  };
+
+  // mLock held. The lines and set changes of a start whose parent is in the
+  // tree; true when the id is new to the tree.
+  bool RecordStart(std::int32_t id, std::uint64_t joinedAt);
+  // mLock held. The member just joined the tree: the remembered starts under
+  // it join too, and theirs in turn.
+  void AdoptRememberedChildren(std::int32_t member);
+  // mLock held. Keeps a start of a process whose parent is outside the tree.
+  void Remember(std::int32_t parent, std::int32_t id);
+  // mLock held. Lets remembered starts go once they are too old.
+  void ForgetOldStarts(std::uint64_t nowMs);
+  // mLock held. True when a member without a recorded stop still runs.
+  bool MemberStillRuns(std::int32_t id);
+
   // Counts a handler as running from before its mDestroying check to its
   // very last access of this object, so that destruction can wait for it.
   class RunningHandler;
@@ -85,6 +114,12 @@ class ProcessEngine {
   common::ProcessIdSet mTmpDeletePIDSet;  // stops seen while the id was not in the tree
   common::ProcessIdSet mDeletePIDSet;     // members whose stop has been recorded
   common::ProcessIdSet mLimitMonitorPID;  // at most 4: the launched id and the first descendants
+  // When each member joined the tree, on the process clock. mLock.
+  std::map<std::int32_t, std::uint64_t> mJoinedAt;
+  // Starts whose parent was outside the tree, oldest first; kept from the
+  // launch call on. mLock.
+  std::deque<RememberedStart> mRememberedStarts;
+  bool mRemembering = false;  // mLock
   std::int32_t mLaunchPID = 0;            // worker thread only
   std::atomic<std::int32_t> mDestroying{0};
   std::atomic<std::int32_t> mRunningHandlers{0};

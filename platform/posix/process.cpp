@@ -163,6 +163,27 @@ class PosixProcesses final : public ProcessServices {
     return mHandles.Add(std::make_shared<ProcessObject>(std::move(pidfd), pid, false));
   }
 
+  bool ProcessStartTime(Handle process, std::uint64_t* startTime) override {
+    const auto object = mHandles.Find<ProcessObject>(process);
+    if (object == nullptr) return false;
+    posix::ProcInfo info;
+    if (!posix::ReadProcStat(static_cast<std::uint32_t>(object->Pid()), info)) {
+      errno = ESRCH;
+      return false;
+    }
+    *startTime = info.StartTicks;
+    return true;
+  }
+  // The kernel counts a process's start on the boot-time clock, cut to whole
+  // ticks; so is this.
+  std::uint64_t ProcessClockNow() override {
+    static const std::uint64_t ticksPerSecond = static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK));
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * ticksPerSecond +
+           static_cast<std::uint64_t>(now.tv_nsec) / (1'000'000'000u / ticksPerSecond);
+  }
+
   std::uint32_t Wait(Handle process, std::uint32_t milliseconds) override {
     // Checked first: a poll without a descriptor would sleep the whole time.
     const auto object = mHandles.Find<ProcessObject>(process);

@@ -40,6 +40,10 @@ void CopyEntry(const PROCESSENTRY32& from, ProcessEntry& to) {
   to.ExeFile = AnsiToWide(from.szExeFile);
 }
 
+std::uint64_t FileTimeValue(const FILETIME& time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 class Win32Processes final : public ProcessServices {
  public:
   bool Launch(const LaunchRecord& record, Handle* process) override {
@@ -72,6 +76,18 @@ class Win32Processes final : public ProcessServices {
   ProcessId ProcessIdOf(Handle process) override { return ::GetProcessId(process); }
 
   Handle OpenProcessById(ProcessId id) override { return ::OpenProcess(kAllProcessAccess, FALSE, id); }
+
+  bool ProcessStartTime(Handle process, std::uint64_t* startTime) override {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (::GetProcessTimes(process, &created, &exited, &kernel, &user) == FALSE) return false;
+    *startTime = FileTimeValue(created);
+    return true;
+  }
+  std::uint64_t ProcessClockNow() override {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return FileTimeValue(now);
+  }
 
   std::uint32_t Wait(Handle process, std::uint32_t milliseconds) override {
     return ::WaitForSingleObject(process, milliseconds);

@@ -13,6 +13,10 @@ class FakeClock final : public platform::Clock {
  public:
   // Calendar seconds: the start, plus what was advanced, plus whole seconds slept.
   std::int64_t Now() override { return kStart + mSeconds.load() + mSleptMs.load() / 1000; }
+  // Milliseconds: the start, plus what was advanced, plus what was slept.
+  std::uint64_t TickMs() override {
+    return static_cast<std::uint64_t>(kStartTick + mSeconds.load() * 1000 + mAdvancedMs.load() + mSleptMs.load());
+  }
   // Records the pause and lets the time pass at once.
   void Sleep(std::uint32_t milliseconds) override {
     {
@@ -24,6 +28,8 @@ class FakeClock final : public platform::Clock {
   }
 
   void Advance(std::int64_t seconds) { mSeconds.fetch_add(seconds); }
+  // Moves the millisecond count only; calendar time stays.
+  void AdvanceMs(std::int64_t milliseconds) { mAdvancedMs.fetch_add(milliseconds); }
 
   struct Pause {
     std::uint32_t Milliseconds;
@@ -41,10 +47,12 @@ class FakeClock final : public platform::Clock {
   }
 
   static constexpr std::int64_t kStart = 1'700'000'000;
+  static constexpr std::int64_t kStartTick = 5'000'000;
 
  private:
   std::atomic<std::int64_t> mSeconds{0};
   std::atomic<std::int64_t> mSleptMs{0};
+  std::atomic<std::int64_t> mAdvancedMs{0};
   std::mutex mMutex;
   std::vector<Pause> mSleeps;
   platform::ScopedClockForTesting mScope{*this};

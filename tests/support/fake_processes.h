@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,14 @@ class FakeProcesses final : public platform::ProcessServices {
   // When set, decides for each id whether OpenProcessById succeeds (checked
   // after OpensBeforeFailure).
   std::function<bool(platform::ProcessId)> OpenableId;
+  // When set, decides for each process (by the id its handle was issued for)
+  // whether Wait finds it still running, instead of WaitsBeforeEnd; null
+  // handles and other handles still fail.
+  std::function<bool(platform::ProcessId)> RunningId;
+  // Start times by id (0 when unset), and the process clock's reading.
+  std::function<std::uint64_t(platform::ProcessId)> StartTimeOfId;
+  std::atomic<std::uint64_t> ProcessClock{1000};
+  bool StartTimeFails = false;
   // Called on the worker thread at the launch, and at each Wait and each
   // open with the count so far.
   std::function<void()> OnLaunch;
@@ -67,7 +76,7 @@ class FakeProcesses final : public platform::ProcessServices {
     std::lock_guard<std::mutex> lock(mMutex);
     mRecord.Calls.push_back("Launch");
     mRecord.Launched = record;
-    *process = (LaunchSucceeds && LaunchGivesHandle) ? Issue("launched") : nullptr;
+    *process = (LaunchSucceeds && LaunchGivesHandle) ? Issue("launched", LaunchedId) : nullptr;
     return LaunchSucceeds;
   }
   platform::ProcessId ProcessIdOf(platform::Handle process) override {
@@ -85,7 +94,7 @@ class FakeProcesses final : public platform::ProcessServices {
     if (OpensBeforeFailure >= 0 && count > OpensBeforeFailure) return nullptr;
     if (OpenableId && !OpenableId(id)) return nullptr;
     std::lock_guard<std::mutex> lock(mMutex);
-    return Issue("opened " + std::to_string(count));
+    return Issue("opened " + std::to_string(count), id);
   }
   std::uint32_t Wait(platform::Handle process, std::uint32_t milliseconds) override {
     int count;
@@ -98,9 +107,22 @@ class FakeProcesses final : public platform::ProcessServices {
     }
     if (OnWait) OnWait(count);
     if (process == nullptr) return platform::kWaitFailed;
+    if (RunningId) {
+      const std::optional<platform::ProcessId> id = IdOf(process);
+      if (!id) return platform::kWaitFailed;
+      return RunningId(*id) ? platform::kWaitTimeout : platform::kWaitObject0;
+    }
     if (WaitsBeforeEnd >= 0 && count > WaitsBeforeEnd) return platform::kWaitObject0;
     return platform::kWaitTimeout;
   }
+  bool ProcessStartTime(platform::Handle process, std::uint64_t* startTime) override {
+    const std::optional<platform::ProcessId> id = IdOf(process);
+    Add("StartTime " + (id ? std::to_string(*id) : std::string("none")));
+    if (!id || StartTimeFails) return false;
+    *startTime = StartTimeOfId ? StartTimeOfId(*id) : 0;
+    return true;
+  }
+  std::uint64_t ProcessClockNow() override { return ProcessClock.load(); }
   void CloseHandle(platform::Handle handle) override {
     if (handle == nullptr) return;
     std::lock_guard<std::mutex> lock(mMutex);
@@ -177,11 +199,19 @@ class FakeProcesses final : public platform::ProcessServices {
   }
   // A new handle, named in the close calls by its label ("launched", "opened N",
   // "snapshot N", "token N"). mMutex held.
-  platform::Handle Issue(std::string label) {
+  platform::Handle Issue(std::string label, std::optional<platform::ProcessId> id = std::nullopt) {
     auto* handle = reinterpret_cast<platform::Handle>(HandleBase + 4 * mRecord.Issued.size());
     mRecord.Issued.push_back(handle);
     mLabels[handle] = std::move(label);
+    if (id) mIds[handle] = *id;
     return handle;
+  }
+  // The process a handle was issued for.
+  std::optional<platform::ProcessId> IdOf(platform::Handle handle) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto found = mIds.find(handle);
+    if (found == mIds.end()) return std::nullopt;
+    return found->second;
   }
 
   // mMutex held.
@@ -207,6 +237,7 @@ class FakeProcesses final : public platform::ProcessServices {
   int mSnapshots = 0;
   int mTokens = 0;
   std::map<platform::Handle, std::string> mLabels;
+  std::map<platform::Handle, platform::ProcessId> mIds;
   int mOpens = 0;
   int mWaits = 0;
   platform::ScopedProcessesForTesting mScope{*this};

@@ -95,6 +95,7 @@ TEST(ProcessEngineStress, DeliveriesRaceTheFinishedTestAndTheDestruction) {
     FakeProcesses processes;
     processes.LaunchedId = 1;
     processes.OpenableId = [](platform::ProcessId id) { return id % 3 == 0; };
+    processes.RunningId = [](platform::ProcessId id) { return id % 2 == 0; };
     DeliveryGate gate;
     GateCom com(gate);
 
@@ -130,6 +131,12 @@ TEST(ProcessEngineStress, DeliveriesRaceTheFinishedTestAndTheDestruction) {
       while (delivered.load() == 0) std::this_thread::yield();  // the race has begun
       ExeParameter request;
       request.FileName = u"setup.exe";
+      // Starts arrive while the launch runs: remembered, then adopted when
+      // the launch is recorded.
+      processes.OnLaunch = [&delivered] {
+        const long at = delivered.load();
+        while (delivered.load() < at + 200) std::this_thread::yield();
+      };
       EXPECT_TRUE(tracker->LaunchProcess(request));
       for (int pass = 0; pass < 200; ++pass) {
         tracker->IsProcessTreeFinished();
@@ -137,6 +144,7 @@ TEST(ProcessEngineStress, DeliveriesRaceTheFinishedTestAndTheDestruction) {
         EXPECT_TRUE(IsSubset(sets.DeletePIDSet, sets.PIDSet));
         EXPECT_TRUE(IsSubset(sets.LimitMonitorPID, sets.PIDSet));
         EXPECT_LE(sets.LimitMonitorPID.size(), 4u);
+        for (std::int32_t id : sets.TmpDeletePIDSet) EXPECT_EQ(sets.PIDSet.count(id), 0u) << "stop kept aside for a member";
         if (pass == 100) tracker->ClearPIDSets();
       }
       tracker->ClearPIDSets();

@@ -3,11 +3,13 @@
 // launch, and the handlers' silence once destruction has begun.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "process/process_engine.h"
@@ -96,14 +98,16 @@ class StartTableTest : public ProcessEngineTest {
     expected.push_back("====Leave ProcCreateIndicate====");
     EXPECT_EQ(TakeLines(), expected);
     EXPECT_EQ(mTracker->SetsForTesting(), row.Expected);
-    const bool parentInTree = row.Expected.PIDSet.count(static_cast<std::int32_t>(row.Parent)) != 0;
-    if (parentInTree) {
+    // Once a launch has begun, the id of a start outside the tree is read too
+    // (it is remembered in case its parent joins later).
+    const bool launched = !row.Expected.PIDSet.empty();
+    if (launched) {
       EXPECT_EQ(event.Log(), (Lines{"Read ParentProcessId", "Read ProcessId", "Release ProcessId",
                                     "Release ParentProcessId"}))
           << "the new id's variant goes before the parent's";
     } else {
       EXPECT_EQ(event.Log(), (Lines{"Read ParentProcessId", "Release ParentProcessId"}))
-          << "the new process's id is not read";
+          << "before any launch the new process's id is not read";
     }
     mTracker = std::make_unique<ProcessEngine>();
   }
@@ -127,6 +131,7 @@ TEST_F(StartTableTest, EveryRowOfTheStartHandlersDecisionTable) {
     s.DoStart(102, 103);
   };
   const StartRow rows[] = {
+      {"before any launch", [](ProcessEngineTest&) {}, 7, 200, {}, Sets{}},
       {"parent outside the tree", launched, 7, 200, {}, Sets{{100}, {}, {}, {100}}},
       {"id already in the tree", [](ProcessEngineTest& t) {
          auto& s = static_cast<StartTableTest&>(t);
@@ -157,14 +162,14 @@ TEST_F(StartTableTest, EveryRowOfTheStartHandlersDecisionTable) {
        },
        101, 200, {"System Create PID = 200", "Delete PID = 200", "Create PID = 200"},
        Sets{{100, 101, 102, 103, 200}, {}, {200}, {100, 101, 102, 103}}},
-      // Only a launch can put an id into the tree while it waits as an
-      // untracked stop: the launched process's stop arrived first.
-      {"stopped earlier and in the tree", [](ProcessEngineTest& t) {
+      // An id cannot be in the tree and wait as an untracked stop at once:
+      // the launch takes the launched id's early stop as its stop.
+      {"stopped before its launch was recorded", [](ProcessEngineTest& t) {
          auto& s = static_cast<StartTableTest&>(t);
          s.DoStop(kRoot);
          s.DoLaunch();
        },
-       kRoot, kRoot, {"System Create PID = 100", "Delete PID = 100"}, Sets{{100}, {}, {100}, {100}}},
+       kRoot, kRoot, {"System Create PID = 100"}, Sets{{100}, {}, {100}, {100}}},
   };
   for (const StartRow& row : rows) Run(row);
 }
@@ -255,8 +260,9 @@ TEST_F(ProcessEngineTest, LaunchWithoutHandleRecordsIdZero) {
   EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{0}, {}, {}, {0}}));
 }
 
-TEST_F(ProcessEngineTest, FreshAndClearedTrackersReportFinishedWithoutProbing) {
+TEST_F(ProcessEngineTest, FreshAndClearedTrackersReportFinished) {
   EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  EXPECT_TRUE(TakeCalls().empty()) << "nothing launched: nothing to ask";
   Launch();
   Start(kRoot, 200);
   Stop(200);
@@ -267,17 +273,68 @@ TEST_F(ProcessEngineTest, FreshAndClearedTrackersReportFinishedWithoutProbing) {
   Settle();
   EXPECT_TRUE(mTracker->IsProcessTreeFinished());
   EXPECT_TRUE(TakeLines().empty());
-  EXPECT_TRUE(TakeCalls().empty());
+  EXPECT_EQ(TakeCalls(), Lines{"Wait 0"}) << "only the launched process's own handle is asked";
 }
 
-TEST_F(ProcessEngineTest, WithoutNotificationsALaunchedTreeNeverFinishes) {
+// The processes that still run, as the fake's waits and opens see them.
+class RunningSet {
+ public:
+  explicit RunningSet(FakeProcesses& processes, std::set<platform::ProcessId> running) : mRunning(std::move(running)) {
+    processes.RunningId = [this](platform::ProcessId id) { return Has(id); };
+    processes.OpenableId = [this](platform::ProcessId id) { return Has(id) || mOpenableEnded.count(id) != 0; };
+  }
+  void End(platform::ProcessId id) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRunning.erase(id);
+  }
+  // Ended, but still opened (a handle that is already signalled).
+  void EndButStayOpenable(platform::ProcessId id) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRunning.erase(id);
+    mOpenableEnded.insert(id);
+  }
+
+ private:
+  bool Has(platform::ProcessId id) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mRunning.count(id) != 0;
+  }
+  std::mutex mMutex;
+  std::set<platform::ProcessId> mRunning;
+  std::set<platform::ProcessId> mOpenableEnded;
+};
+
+TEST_F(ProcessEngineTest, WhileTheLaunchedProcessRunsTheTreeIsNotFinished) {
+  RunningSet running(mProcesses, {kRoot});
+  Launch();
+  Settle();
+  // Without notifications, and with every stop recorded: its own handle decides.
+  EXPECT_FALSE(mTracker->IsProcessTreeFinished());
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_EQ(TakeCalls(), Lines{"Wait 0"});
+  Stop(kRoot);
+  Settle();
+  EXPECT_FALSE(mTracker->IsProcessTreeFinished()) << "a recorded stop does not outweigh a running process";
+  // Three helpers came and went; the installer itself still works.
+  Start(kRoot, 201);
+  Start(kRoot, 202);
+  Start(kRoot, 203);
+  for (std::uint32_t id : {201u, 202u, 203u}) Stop(id);
+  Settle();
+  EXPECT_FALSE(mTracker->IsProcessTreeFinished());
+  EXPECT_EQ(TakeCalls(), Lines{"Wait 0"});
+  running.End(kRoot);
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+}
+
+TEST_F(ProcessEngineTest, WithoutNotificationsAnEndedLaunchStillNeverFinishes) {
   Launch();
   Settle();
   for (int pass = 0; pass < 3; ++pass) {
     EXPECT_FALSE(mTracker->IsProcessTreeFinished());
     EXPECT_EQ(TakeLines(), Lines{"this->mLimitMonitorPID.size() < 2"});
   }
-  EXPECT_TRUE(TakeCalls().empty()) << "nothing is probed";
+  EXPECT_EQ(TakeCalls(), (Lines{"Wait 0", "Wait 0", "Wait 0"})) << "nothing is opened";
 }
 
 TEST_F(ProcessEngineTest, StopOfTheLaunchedProcessAloneFinishesWithoutProbing) {
@@ -286,72 +343,91 @@ TEST_F(ProcessEngineTest, StopOfTheLaunchedProcessAloneFinishesWithoutProbing) {
   Settle();
   EXPECT_TRUE(mTracker->IsProcessTreeFinished());
   EXPECT_TRUE(TakeLines().empty());
-  EXPECT_TRUE(TakeCalls().empty());
+  EXPECT_EQ(TakeCalls(), Lines{"Wait 0"});
 }
 
-TEST_F(ProcessEngineTest, ProbeSkipsTheLaunchedIdAndStopsAtTheFirstOpenableDescendant) {
+TEST_F(ProcessEngineTest, EveryMemberWithoutAStopIsProbedNotOnlyTheMonitoredOnes) {
   struct Case {
     const char* Name;
-    std::set<platform::ProcessId> Openable;
+    std::set<platform::ProcessId> Running;  // the launched process 300 has ended in every case
+    std::set<platform::ProcessId> OpenableEnded;
+    std::uint64_t StartOf204;
     bool Finished;
     Lines Probes;
   };
-  // Launched 300, descendants 201 < 202 < 203: the launched id stands last.
+  // Launched 300; descendants 201 < 202 < 203 < 204, joined at process clock
+  // 1000; 202 has stopped. 204 is beyond the monitored four.
   const Case cases[] = {
-      {"first descendant alive", {300, 201, 202, 203}, false, {"Open 201", "Close opened 1"}},
-      {"second descendant alive", {300, 202, 203}, false, {"Open 201", "Open 202", "Close opened 2"}},
-      {"only the launched process alive", {300}, true, {"Open 201", "Open 202", "Open 203"}},
+      {"first member alive", {201}, {}, 0, false, {"Open 201", "Wait 0", "StartTime 201", "Close opened 1"}},
+      {"a stopped member is not asked", {202}, {}, 0, true,
+       {"Open 201", "Open 203", "Open 204"}},
+      {"only the unmonitored member alive", {204}, {}, 0, false,
+       {"Open 201", "Open 203", "Open 204", "Wait 0", "StartTime 204", "Close opened 3"}},
+      {"an opened handle that is already signalled", {}, {204}, 0, true,
+       {"Open 201", "Open 203", "Open 204", "Wait 0", "Close opened 3"}},
+      {"its id taken by a process that started after it joined", {204}, {}, 1001, true,
+       {"Open 201", "Open 203", "Open 204", "Wait 0", "StartTime 204", "Close opened 3"}},
+      {"a process that started when it joined", {204}, {}, 1000, false,
+       {"Open 201", "Open 203", "Open 204", "Wait 0", "StartTime 204", "Close opened 3"}},
+      {"nothing alive", {}, {}, 0, true, {"Open 201", "Open 203", "Open 204"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     FakeProcesses processes;
     processes.LaunchedId = 300;
-    processes.OpenableId = [&c](platform::ProcessId id) { return c.Openable.count(id) != 0; };
+    RunningSet running(processes, c.Running);
+    for (platform::ProcessId id : c.OpenableEnded) running.EndButStayOpenable(id);
+    processes.StartTimeOfId = [&c](platform::ProcessId id) { return id == 204 ? c.StartOf204 : 0u; };
     ProcessEngine tracker;
     ASSERT_TRUE(tracker.LaunchProcess(mRequest));
-    for (std::uint32_t id : {201u, 202u, 203u}) {
+    for (std::uint32_t id : {201u, 202u, 203u, 204u}) {
       FakeEventProperties start = StartEvent(300, id);
       tracker.OnProcessStart(start);
     }
+    FakeEventProperties stop = StopEvent(202);
+    tracker.OnProcessStop(stop);
     TakeLines();
     const std::size_t before = processes.Snapshot().Calls.size();
     EXPECT_EQ(tracker.IsProcessTreeFinished(), c.Finished);
     const Lines calls = processes.Snapshot().Calls;
-    EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(before), calls.end()), c.Probes);
-    // The opened handle is closed at once; the launch handle is the caller's.
-    EXPECT_EQ(processes.Snapshot().Closes.size(), c.Finished ? 0u : 1u);
+    Lines expected{"Wait 0"};  // the launched process, through its own handle
+    expected.insert(expected.end(), c.Probes.begin(), c.Probes.end());
+    EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(before), calls.end()), expected);
     EXPECT_EQ(TakeLines(), (Lines{"this->mLimitMonitorPID[0] = 201", "this->mLimitMonitorPID[1] = 202",
                                   "this->mLimitMonitorPID[2] = 203", "this->mLimitMonitorPID[3] = 300"}))
         << "every monitored id, after the probes, whatever they found";
+    tracker.ClearPIDSets();
+    processes.CloseHandle(tracker.GetProcessHandle());
+    EXPECT_TRUE(processes.EveryHandleClosedOnce());
   }
 }
 
-TEST_F(ProcessEngineTest, FourthDescendantJoinsTheTreeButIsNeverProbed) {
+TEST_F(ProcessEngineTest, AStartTimeThatCannotBeReadCountsAsEnded) {
+  RunningSet running(mProcesses, {201});
+  mProcesses.StartTimeFails = true;
   Launch();
-  for (std::uint32_t id : {101u, 102u, 103u}) Start(kRoot, id);
-  Settle();
-  Start(103, 104);
-  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 103",
-                                "System Create PID = 104", "Create PID = 104", "====Leave ProcCreateIndicate===="}));
-  // Only the fourth descendant still runs: the test does not see it.
-  mProcesses.OpenableId = [](platform::ProcessId id) { return id == kRoot || id == 104; };
+  Start(kRoot, 201);
   EXPECT_TRUE(mTracker->IsProcessTreeFinished());
-  EXPECT_EQ(TakeCalls(), (Lines{"Open 101", "Open 102", "Open 103"}));
+  mProcesses.StartTimeFails = false;
+  EXPECT_FALSE(mTracker->IsProcessTreeFinished());
 }
 
-TEST_F(ProcessEngineTest, TreeFinishesWhenEveryMemberHasStopped) {
+TEST_F(ProcessEngineTest, TreeFinishesWhenEveryMemberHasEnded) {
+  RunningSet running(mProcesses, {kRoot, 200, 201});
   Launch();
   Start(kRoot, 200);
   Start(200, 201);
   for (std::uint32_t id : {201u, kRoot}) {
     Stop(id);
-    mProcesses.OpenableId = [](platform::ProcessId) { return true; };
-    EXPECT_FALSE(mTracker->IsProcessTreeFinished());
+    running.End(id);
+    EXPECT_FALSE(mTracker->IsProcessTreeFinished()) << "200 still runs";
   }
+  running.End(200);
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished()) << "ended before its stop was reported";
   Stop(200);
   Settle();
   EXPECT_TRUE(mTracker->IsProcessTreeFinished());
-  EXPECT_TRUE(TakeCalls().empty()) << "equal sizes answer without probing";
+  EXPECT_EQ(TakeCalls(), Lines{"Wait 0"}) << "equal sizes answer without probing";
 }
 
 TEST_F(ProcessEngineTest, ReusedIdCountsAsEndedFromItsStart) {
@@ -361,20 +437,132 @@ TEST_F(ProcessEngineTest, ReusedIdCountsAsEndedFromItsStart) {
   Stop(kRoot);
   Settle();
   EXPECT_TRUE(mTracker->IsProcessTreeFinished()) << "the new 200 is taken for ended although it may run";
-  EXPECT_TRUE(TakeCalls().empty());
+  EXPECT_EQ(TakeCalls(), Lines{"Wait 0"});
 }
 
-TEST_F(ProcessEngineTest, StopBeforeTheLaunchIsRecordedLeavesOnlyTheProbe) {
+TEST_F(ProcessEngineTest, StopBeforeTheLaunchIsRecordedCountsAsItsStop) {
   Stop(kRoot);
-  Launch();
-  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100}, {100}, {}, {100}}));
   Settle();
-  EXPECT_FALSE(mTracker->IsProcessTreeFinished());
-  EXPECT_EQ(TakeLines(), Lines{"this->mLimitMonitorPID.size() < 2"});
-  // A descendant that has ended lets the probe report the end.
-  Start(kRoot, 200);
-  mProcesses.OpenableId = [](platform::ProcessId id) { return id == kRoot; };
+  Launch();
+  EXPECT_EQ(TakeLines(), (Lines{"this->mPIDSet.insert(dwId) = 100", "Delete PID = 100"}));
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100}, {}, {100}, {100}}));
   EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  EXPECT_TRUE(TakeLines().empty());
+}
+
+// The events of a launch whose child and grandchild may be reported in any
+// order around the launch record: each is delivered before the launch
+// returns (inside the launch call) or after it.
+TEST_F(ProcessEngineTest, StartsReportedBeforeTheirParentJoinedAreAdoptedInEveryOrder) {
+  enum Event { kRecord, kChild, kGrandchild, kChildStop, kGrandchildStop };
+  std::vector<Event> order{kRecord, kChild, kGrandchild, kChildStop, kGrandchildStop};
+  std::sort(order.begin(), order.end());
+  int orders = 0;
+  do {
+    ++orders;
+    std::string name;
+    for (Event e : order) name += "RCGcg"[e];
+    SCOPED_TRACE(name);
+    CaseFakes fakes;
+    fakes.Processes.LaunchedId = kRoot;
+    ProcessEngine tracker;
+    auto deliver = [&tracker](Event e) {
+      FakeEventProperties event = e == kChild        ? StartEvent(kRoot, 200)
+                                  : e == kGrandchild ? StartEvent(200, 300)
+                                  : e == kChildStop  ? StopEvent(200)
+                                                     : StopEvent(300);
+      if (e == kChild || e == kGrandchild) {
+        tracker.OnProcessStart(event);
+      } else {
+        tracker.OnProcessStop(event);
+      }
+    };
+    const auto record = std::find(order.begin(), order.end(), kRecord);
+    fakes.Processes.OnLaunch = [&] {
+      for (auto e = order.begin(); e != record; ++e) deliver(*e);
+    };
+    ASSERT_TRUE(tracker.LaunchProcess(mRequest));
+    for (auto e = record + 1; e != order.end(); ++e) deliver(*e);
+
+    EXPECT_EQ(tracker.SetsForTesting(), (Sets{{100, 200, 300}, {}, {200, 300}, {100, 200, 300}}));
+    Lines lines;
+    for (const std::string& write : fakes.Console.Writes()) lines.push_back(write.substr(0, write.size() - 1));
+    for (const char* line : {"System Create PID = 200", "Create PID = 200", "System Create PID = 300",
+                             "Create PID = 300", "Delete PID = 200", "Delete PID = 300"}) {
+      EXPECT_EQ(Count(lines, line), 1) << line;
+    }
+    const auto at = [&lines](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
+    EXPECT_LT(at("System Create PID = 200"), at("Create PID = 200"));
+    EXPECT_LT(at("Create PID = 200"), at("System Create PID = 300")) << "a grandchild joins after its parent";
+    EXPECT_LT(at("System Create PID = 300"), at("Create PID = 300"));
+    // A stop that came before the join is written between the two lines of the join.
+    const bool childStoppedFirst = std::find(order.begin(), order.end(), kChildStop) <
+                                   std::max(std::find(order.begin(), order.end(), kChild), record);
+    EXPECT_EQ(at("Delete PID = 200") < at("Create PID = 200"), childStoppedFirst);
+    EXPECT_EQ(Count(lines, "Tmp Delete PID = 200"), childStoppedFirst ? 1 : 0);
+    EXPECT_EQ(Count(lines, "Tmp Delete PID = 100"), 0);
+    EXPECT_TRUE(tracker.IsProcessTreeFinished()) << "every member's stop is known";
+  } while (std::next_permutation(order.begin(), order.end()));
+  EXPECT_EQ(orders, 120);
+}
+
+TEST_F(ProcessEngineTest, AdoptedStartWritesTheLinesOfAStartInOrder) {
+  mProcesses.OnLaunch = [this] {
+    Start(kRoot, 200);
+    Stop(200);
+  };
+  Launch();
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100",
+                                "====Leave ProcCreateIndicate====", "====Enter ProcDeleteIndicate====",
+                                "System Delete PID = 200", "Tmp Delete PID = 200", "====Leave ProcDeleteIndicate====",
+                                "this->mPIDSet.insert(dwId) = 100", "System Create PID = 200", "Delete PID = 200",
+                                "Create PID = 200"}));
+}
+
+TEST_F(ProcessEngineTest, RememberedStartsAreKeptForTwoSecondsAndAtMost8192) {
+  Launch();
+  // Two seconds old is still adopted; older is not.
+  Start(500, 600);
+  Start(501, 601);
+  mClock.AdvanceMs(2000);
+  Start(kRoot, 500);
+  mClock.AdvanceMs(1);
+  Start(kRoot, 501);
+  Sets sets = mTracker->SetsForTesting();
+  EXPECT_EQ(sets.PIDSet, (Ids{100, 500, 501, 600}));
+  // A start of a process that is not in the tree: only the last 8192 are kept.
+  for (std::uint32_t i = 0; i <= 8192; ++i) Start(10'000 + i, 50'000 + i);
+  Start(kRoot, 10'000);  // the first, dropped
+  Start(kRoot, 10'001);  // the second, still kept
+  Start(kRoot, 18'192);  // the last
+  sets = mTracker->SetsForTesting();
+  EXPECT_EQ(sets.PIDSet.count(50'000), 0u);
+  EXPECT_EQ(sets.PIDSet.count(50'001), 1u);
+  EXPECT_EQ(sets.PIDSet.count(58'192), 1u);
+}
+
+TEST_F(ProcessEngineTest, AdoptionFollowsLongChainsWithoutRecursion) {
+  Launch();
+  // A chain reported backwards: each start before its parent's.
+  constexpr std::uint32_t kLength = 5000;
+  for (std::uint32_t i = kLength; i >= 1; --i) Start(1000 + i - 1, 1000 + i);
+  Start(kRoot, 1000);
+  EXPECT_EQ(mTracker->SetsForTesting().PIDSet.size(), kLength + 2);
+}
+
+TEST_F(ProcessEngineTest, AnAdoptedMemberJoinsAtTheTimeItsStartArrived) {
+  RunningSet running(mProcesses, {201});
+  Launch();
+  // 201's start arrives at process clock 1000, its parent joins at 5000;
+  // the process now holding id 201 started at 3000: a later process.
+  mProcesses.StartTimeOfId = [](platform::ProcessId) { return 3000u; };
+  Start(200, 201);
+  mProcesses.ProcessClock = 5000;
+  Start(kRoot, 200);
+  EXPECT_EQ(mTracker->SetsForTesting().PIDSet, (Ids{100, 200, 201}));
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+  mProcesses.StartTimeOfId = [](platform::ProcessId) { return 1000u; };
+  EXPECT_FALSE(mTracker->IsProcessTreeFinished());
 }
 
 namespace {

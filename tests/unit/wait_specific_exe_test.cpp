@@ -443,6 +443,7 @@ class JumpingClock final : public platform::Clock {
  public:
   explicit JumpingClock(int readings) : mReadings(readings) {}
   std::int64_t Now() override { return ++mRead > mReadings ? FakeClock::kStart + 3600 : FakeClock::kStart; }
+  std::uint64_t TickMs() override { return 0; }
   void Sleep(std::uint32_t) override { ++mSleeps; }
   int Readings() const { return mRead.load(); }
   int Sleeps() const { return mSleeps.load(); }
