@@ -68,6 +68,32 @@ TEST_F(ProcessServicesTest, ArgumentsArriveAsWindowsSplitsThem) {
   }
 }
 
+// The tree wait tells a member from a later process that reuses its id by
+// comparing start times with the moment the member joined: both clocks must
+// agree.
+TEST_F(ProcessServicesTest, StartTimeLiesBetweenTheProcessClocksReadingsAroundTheLaunch) {
+  standin::ScopedEnvironment sleep("NVK_STANDIN_SLEEP_MS", "300");
+  const std::uint64_t before = mProcesses.ProcessClockNow();
+  Handle process = nullptr;
+  ASSERT_TRUE(mProcesses.Launch(Record(), &process));
+  const std::uint64_t after = mProcesses.ProcessClockNow();
+  std::uint64_t started = 0;
+  EXPECT_TRUE(mProcesses.ProcessStartTime(process, &started));
+  EXPECT_LE(before, started);
+  EXPECT_LE(started, after);
+  // Opened by id, the same process gives the same time.
+  const Handle opened = mProcesses.OpenProcessById(mProcesses.ProcessIdOf(process));
+  ASSERT_NE(opened, nullptr);
+  std::uint64_t again = 0;
+  EXPECT_TRUE(mProcesses.ProcessStartTime(opened, &again));
+  EXPECT_EQ(again, started);
+  mProcesses.CloseHandle(opened);
+  EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, process));
+  mProcesses.CloseHandle(process);
+  std::uint64_t none = 0;
+  EXPECT_FALSE(mProcesses.ProcessStartTime(nullptr, &none));
+}
+
 TEST_F(ProcessServicesTest, LaunchPathBeyondTheSystemLimitFailsAsAMissingFile) {
   // Far beyond either system's path limit; the folder is real.
   platform::LaunchRecord record = Record();
