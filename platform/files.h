@@ -135,8 +135,9 @@ class FileServices {
   // True when the path names a real folder (not a link or junction) owned by
   // this process's user (Windows: the token's user or its default owner).
   virtual bool IsOwnRealFolder(std::u16string_view path) = 0;
-  // True when both paths name the same existing folder. Linux: the same device
-  // and inode. Windows: the same full path, as the file system compares names.
+  // True when both paths name the same existing folder, whatever their
+  // spelling. Linux: the same device and inode. Windows: the same volume serial
+  // number and file index.
   virtual bool SameFolder(std::u16string_view first, std::u16string_view second) = 0;
 };
 

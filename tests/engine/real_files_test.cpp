@@ -5,6 +5,7 @@
 // sentinel tree beside the scratch folder must stay as it was.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>

@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -70,9 +69,20 @@ class FakeFiles final : public platform::FileServices {
   // the folder root (or be root itself); any other calls onEscape with the
   // operation and key, and the operation fails.
   void Confine(const std::u16string& root, std::function<void(const std::string&)> onEscape) {
-    mConfinedTo = Key(root);
+    const std::string rootKey = Key(root);
+    Confine([rootKey](const std::string&, const std::string& key) { return Within(key, rootKey); }, std::move(onEscape));
+  }
+  // The same with a rule of the caller's: allowed (operation, key).
+  void Confine(std::function<bool(const std::string&, const std::string&)> allowed,
+               std::function<void(const std::string&)> onEscape) {
+    mAllowed = std::move(allowed);
     mOnEscape = std::move(onEscape);
   }
+  // True when the key is folder's or lies under it (every key lies under the root "").
+  static bool Within(const std::string& key, const std::string& folder) {
+    return folder.empty() || key == folder || key.rfind(folder + "/", 0) == 0;
+  }
+
   // The key of a path as the services take it: relative to Current when it
   // does not begin at a root.
   std::string FullKey(const std::u16string& path) const {
@@ -149,6 +159,7 @@ class FakeFiles final : public platform::FileServices {
   std::unique_ptr<platform::FolderWalk> OpenFolder(std::u16string_view path, platform::FollowLink follow) override {
     std::string key = FullKey(std::u16string(path));
     if (Outside("OpenFolder", key) || Failing("OpenFolder", key)) return nullptr;
+    SwapIfAsked(key);
     auto it = mNodes.find(key);
     if (it != mNodes.end() && it->second.Kind == Type::FolderLink) {
       if (follow == platform::FollowLink::No) return nullptr;
@@ -295,9 +306,7 @@ class FakeFiles final : public platform::FileServices {
 
   // True (after reporting it) when the key lies outside the confinement.
   bool Outside(const std::string& operation, const std::string& key) const {
-    if (!mConfinedTo.has_value()) return false;
-    const std::string& root = *mConfinedTo;
-    if (key == root || key.rfind(root + "/", 0) == 0) return false;
+    if (!mAllowed || mAllowed(operation, key)) return false;
     mOnEscape(operation + " " + (key.empty() ? std::string("(root)") : key));
     return true;
   }
@@ -421,7 +430,7 @@ class FakeFiles final : public platform::FileServices {
   std::vector<std::string> mChanges;
   std::vector<std::string> mOpenedOthers;
   std::map<std::string, std::string> mSwaps;  // folder key -> the key its link names
-  std::optional<std::string> mConfinedTo;
+  std::function<bool(const std::string&, const std::string&)> mAllowed;  // none: not confined
   std::function<void(const std::string&)> mOnEscape;
   platform::ScopedFilesForTesting mScope{*this};
 };
