@@ -1,6 +1,7 @@
 // The copy engine behind copy requests and staging.
 #include "engine/copy_files.h"
 
+#include <memory>
 #include <vector>
 
 #include "engine/comma_text.h"
@@ -12,52 +13,100 @@ namespace engine {
 namespace {
 
 constexpr std::u16string_view kRecurseFlag = u"/E";
-constexpr std::u16string_view kEveryEntry = u"*.*";
 
 // One copy of a folder specification and its subfolders.
 struct FolderCopy {
   bool Recurse = false;
-  std::u16string Exclusions;
-  std::u16string OutermostTarget;  // no walk descends into it
+  ExclusionSet Exclusions;
+  platform::FolderIdentity Target;  // the outermost target folder: no walk descends into it
+  bool Complete = true;             // false once an entry was left out without a try
 };
 
-bool CopyFolderSpecification(const std::u16string& source, const std::u16string& target, const FolderCopy& copy);
+bool CopyOpenFolder(platform::FolderWalk& source, const std::u16string& sourceFolder, platform::FolderWalk& target,
+                    FolderCopy& copy);
 
-// A subfolder entry is copied only with "/E", when it is a real folder, not
-// excluded, and not the folder that the whole copy goes into.
-bool CopiesSubfolder(platform::EntryKind kind, const std::u16string& path, const FolderCopy& copy) {
-  return copy.Recurse && kind == platform::EntryKind::Folder && !IsExcluded(path, copy.Exclusions) &&
-         !platform::CurrentFiles().SameFolder(path, copy.OutermostTarget);
+// Copies a real subfolder into a subfolder of the same name of the target,
+// both opened relative to their open parents without following a link. A
+// subfolder that cannot be opened (swapped for a link, unlistable, or deeper
+// than the open descriptors allow) or whose target cannot be made is left
+// out, and the copy reports it at the end; failures inside it are not
+// reported.
+void CopySubfolder(platform::FolderWalk& source, const std::u16string& name, const std::u16string& path,
+                   platform::FolderWalk& target, FolderCopy& copy) {
+  const std::unique_ptr<platform::FolderWalk> from = source.OpenSubfolder(name);
+  if (from == nullptr) {
+    copy.Complete = false;
+    return;
+  }
+  if (from->Identity() == copy.Target) return;  // the folder being copied into
+  bool created = false;
+  const std::unique_ptr<platform::FolderWalk> into = target.CreateSubfolder(name, &created);
+  if (into == nullptr) {
+    copy.Complete = false;
+    return;
+  }
+  // A folder the copy makes never grants more than its source; one that was
+  // there keeps its mode.
+  if (created) into->SetPermissionBits(from->PermissionBits());
+  CopyOpenFolder(*from, IncludeTrailingPathDelimiter(path), *into, copy);
 }
 
-bool CopyFolderEntries(const std::u16string& sourceFolder, const std::u16string& targetFolder,
-                       const FolderCopy& copy) {
-  platform::FileServices& files = platform::CurrentFiles();
-  const std::unique_ptr<platform::FolderWalk> walk =
-      files.OpenFolder(IncludeTrailingPathDelimiter(sourceFolder), platform::FollowLink::Yes);
-  if (walk == nullptr) return false;
+// The entries of an open source folder (its path with a trailing delimiter
+// names the entries for the exclusions) into the open target folder. False at
+// the first file of this folder's own entries that fails to copy.
+bool CopyOpenFolder(platform::FolderWalk& source, const std::u16string& sourceFolder, platform::FolderWalk& target,
+                    FolderCopy& copy) {
   platform::FolderEntry entry;
-  while (walk->Next(&entry)) {
+  while (source.Next(&entry)) {
     if (entry.Name == u"." || entry.Name == u"..") continue;
-    const std::u16string s = IncludeTrailingPathDelimiter(sourceFolder) + entry.Name;
-    const std::u16string d = IncludeTrailingPathDelimiter(targetFolder) + entry.Name;
-    if (entry.Kind != platform::EntryKind::File) {
-      if (!CopiesSubfolder(entry.Kind, s, copy)) continue;
-      files.CreateFolder(d);
-      CopyFolderSpecification(IncludeTrailingPathDelimiter(s) + std::u16string(kEveryEntry), d, copy);
-    } else if (!CopyOneFile(s, d, copy.Exclusions)) {
-      return false;
+    const std::u16string path = sourceFolder + entry.Name;
+    switch (entry.Kind) {
+      case platform::EntryKind::File:
+        if (!copy.Exclusions.Contains(path) && !source.CopyFileInto(entry.Name, target)) return false;
+        break;
+      case platform::EntryKind::Folder:
+        if (copy.Recurse && !copy.Exclusions.Contains(path)) CopySubfolder(source, entry.Name, path, target, copy);
+        break;
+      case platform::EntryKind::FolderLink:
+        break;  // links to folders are never copied
+      case platform::EntryKind::Other:
+        copy.Complete = false;  // a FIFO, socket, device or broken link: never opened
+        break;
     }
   }
   return true;
 }
 
-bool CopyFolderSpecification(const std::u16string& source, const std::u16string& target, const FolderCopy& copy) {
+// A folder specification: the entries of its folder part into the target
+// folder, created with its missing parents. A source without a folder part
+// would name the root once its delimiter is added: it copies nothing.
+bool CopyFolderSpecification(const std::u16string& source, const std::u16string& target, FolderCopy& copy) {
+  const std::u16string sourceFolder = ExtractFilePath(source);
+  if (sourceFolder.empty() || target.empty()) return false;
+  platform::FileServices& files = platform::CurrentFiles();
+  const bool targetExisted = DirectoryExists(target);
   ForceFolder(target);
-  return CopyFolderEntries(ExtractFilePath(source), target, copy);
+  const std::unique_ptr<platform::FolderWalk> from =
+      files.OpenFolder(IncludeTrailingPathDelimiter(sourceFolder), platform::FollowLink::Yes);
+  if (from == nullptr) return false;
+  const std::unique_ptr<platform::FolderWalk> into =
+      files.OpenFolder(IncludeTrailingPathDelimiter(target), platform::FollowLink::Yes);
+  if (into == nullptr) return false;
+  if (!targetExisted) into->SetPermissionBits(from->PermissionBits());
+  copy.Target = into->Identity();
+  return CopyOpenFolder(*from, IncludeTrailingPathDelimiter(sourceFolder), *into, copy) && copy.Complete;
 }
 
 }  // namespace
+
+ExclusionSet::ExclusionSet(const std::u16string& exclusions) {
+  if (exclusions.empty()) return;
+  for (const std::u16string& item : SplitCommaText(exclusions)) mPaths.insert(AnsiUpperCase(item));
+}
+
+bool ExclusionSet::Contains(const std::u16string& path) const {
+  return !mPaths.empty() && mPaths.count(AnsiUpperCase(path)) != 0;
+}
 
 bool RunCopyFile(const std::u16string& parameters) {
   const std::vector<std::u16string> items = SplitCommaText(parameters);
@@ -74,7 +123,7 @@ bool CopyFiles(const std::u16string& source, const std::u16string& target, const
     if (DirectoryExists(target)) file = IncludeTrailingPathDelimiter(target) + ExtractFileName(source);
     return CopyOneFile(source, file, exclusions);
   }
-  const FolderCopy copy{Pos(kRecurseFlag, AnsiUpperCase(flags)) > 0, exclusions, target};
+  FolderCopy copy{Pos(kRecurseFlag, AnsiUpperCase(flags)) > 0, ExclusionSet(exclusions), {}, true};
   return CopyFolderSpecification(source, target, copy);
 }
 
@@ -93,12 +142,7 @@ bool CopyOneFile(const std::u16string& source, const std::u16string& target, con
 }
 
 bool IsExcluded(const std::u16string& path, const std::u16string& exclusions) {
-  if (exclusions.empty()) return false;
-  const std::u16string wanted = AnsiUpperCase(path);
-  for (const std::u16string& item : SplitCommaText(exclusions)) {
-    if (AnsiUpperCase(item) == wanted) return true;
-  }
-  return false;
+  return ExclusionSet(exclusions).Contains(path);
 }
 
 }  // namespace engine

@@ -3,8 +3,22 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
 namespace engine {
+
+// The exclusions of one copy, split once: a lookup costs the same however
+// long the list is.
+class ExclusionSet {
+ public:
+  // The items of the comma text exclusions.
+  explicit ExclusionSet(const std::u16string& exclusions);
+  // True when an item equals path, ignoring case.
+  bool Contains(const std::u16string& path) const;
+
+ private:
+  std::unordered_set<std::u16string> mPaths;  // upper-cased
+};
 
 // Carries out a copy request: the parameters are a comma text of source,
 // target, flags and exclusions (items after the fourth are ignored). False
@@ -14,11 +28,18 @@ bool RunCopyFile(const std::u16string& parameters);
 // Copies an existing file (into an existing target folder under its own
 // name, else to the target path), or else the entries of the folder part of
 // source into the target folder, which is created with its missing parents.
-// The file-name part of a folder specification is not a filter. With "/E"
-// anywhere in the upper-cased flags, real subfolders are copied too (never a
-// link to a folder, nor the folder being copied into); their failures are not
-// reported. The first file of the folder's own entries that fails ends the
-// walk with false. Exclusions: a comma text of full source paths.
+// A source without a folder part (empty, ".", "..", a bare name or mask) and
+// an empty target copy nothing and give false. The file-name part of a folder
+// specification is not a filter. With "/E" anywhere in the upper-cased flags,
+// real subfolders are copied too (never a link to a folder, nor the folder
+// being copied into), each opened relative to its open parent without
+// following a link; failures of files inside them are not reported. The first
+// file of the folder's own entries that fails ends the walk with false.
+// Entries that are left out without a try (a FIFO, socket, device or broken
+// link; a subfolder that cannot be opened or created) are skipped, the copy
+// goes on, and the result is false. Folders the copy creates get their
+// source's permission bits; existing ones keep theirs. Exclusions: a comma
+// text of full source paths.
 bool CopyFiles(const std::u16string& source, const std::u16string& target, const std::u16string& flags,
                const std::u16string& exclusions);
 

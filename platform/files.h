@@ -3,6 +3,7 @@
 // reads and writes, the temporary folder, and the delimiters of its paths.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +20,15 @@ enum class EntryKind {
   File,        // a file, or a link that does not name a folder (Linux: also a dangling link)
   Folder,      // a real folder
   FolderLink,  // a link to a folder (Windows: a directory reparse point such as a junction)
+  Other,       // Linux: a FIFO, a socket, a device, a dangling link or a link loop; never opened
+};
+
+// Which folder an open folder is, whatever path led to it. Linux: device and
+// inode. Windows: volume serial number and file index of the open handle.
+struct FolderIdentity {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
 };
 
 struct FolderEntry {
@@ -26,10 +36,13 @@ struct FolderEntry {
   EntryKind Kind = EntryKind::File;
 };
 
-// One open folder, listed entry by entry; the entries are deleted through it,
-// by name, so that a walk never leaves the folder it opened (Linux: every call
-// is relative to the folder's descriptor and follows no link). Used by one
-// thread at a time; the owner destroys it before removing the folder itself.
+// One open folder, listed entry by entry; its entries are opened, created,
+// copied and deleted through it, by name, so that a walk never leaves the
+// folder it opened (Linux: every call is relative to the folder's descriptor
+// and follows no link; Windows: the folder is held open without following a
+// reparse point and without sharing its deletion, so that neither it nor its
+// name can be swapped while the walk lasts). Used by one thread at a time; the
+// owner destroys it before removing the folder itself.
 class FolderWalk {
  public:
   virtual ~FolderWalk() = default;
@@ -38,8 +51,27 @@ class FolderWalk {
   // there is none left.
   virtual bool Next(FolderEntry* entry) = 0;
   // The subfolder of that name opened for a walk of its own, null when it is
-  // not a real folder (a link is never opened) or cannot be listed.
+  // not a real folder (a link or reparse point is never opened) or cannot be
+  // opened (Linux: also when no descriptor is left).
   virtual std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) = 0;
+  // Creates the subfolder of that name (one level) unless it exists, and opens
+  // it as OpenSubfolder does; *created tells whether this call made it.
+  // Linux: a new folder is private to its owner (0700) until its permission
+  // bits are set. Null when it is neither created nor a real folder.
+  virtual std::unique_ptr<FolderWalk> CreateSubfolder(std::u16string_view name, bool* created) = 0;
+  // Copies the file of that name (a link to a file: the file it names) into
+  // the target walk's folder under the same name, overwriting a file there, as
+  // FileServices::CopyFileReplacing does. The target is a walk of the same
+  // services.
+  virtual bool CopyFileInto(std::u16string_view name, FolderWalk& target) = 0;
+  // Which folder this is.
+  virtual FolderIdentity Identity() = 0;
+  // Linux: the folder's permission bits masked with 0777. Windows: 0 (a
+  // folder's access comes from its parent's).
+  virtual unsigned PermissionBits() = 0;
+  // Linux: sets the folder's permission bits, masked with 0777 (never set-id
+  // bits). Windows: does nothing and succeeds.
+  virtual bool SetPermissionBits(unsigned bits) = 0;
   // Deletes the file or link of that name itself, never what a link names.
   // Windows: DeleteFileW (RemoveDirectoryW for a folder link).
   virtual bool DeleteEntry(std::u16string_view name) = 0;
@@ -103,8 +135,9 @@ class FileServices {
   // True when the path names a real folder (not a link or junction) owned by
   // this process's user (Windows: the token's user or its default owner).
   virtual bool IsOwnRealFolder(std::u16string_view path) = 0;
-  // True when both paths name the same existing folder. Linux: the same device
-  // and inode. Windows: the same full path, as the file system compares names.
+  // True when both paths name the same existing folder, whatever their
+  // spelling. Linux: the same device and inode. Windows: the same volume serial
+  // number and file index.
   virtual bool SameFolder(std::u16string_view first, std::u16string_view second) = 0;
 };
 

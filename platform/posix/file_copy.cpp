@@ -76,14 +76,18 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 bool CopyFileData(const std::string& source, const std::string& target) {
+  return CopyFileDataAt(AT_FDCWD, source, AT_FDCWD, target);
+}
+
+bool CopyFileDataAt(int sourceFolder, const std::string& source, int targetFolder, const std::string& target) {
   if (source.empty() || target.empty()) return false;
-  const UniqueFd in(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd in(openat(sourceFolder, source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat from {};
   if (!in.IsValid() || fstat(in.Get(), &from) != 0 || !S_ISREG(from.st_mode)) return false;
   // Neither open waits on a pipe (O_NONBLOCK); only regular files are copied.
   // Opened without truncating, so that copying a file onto itself can be
   // refused before any byte is lost; a link at the target is not written through.
-  const UniqueFd out(open(target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  const UniqueFd out(openat(targetFolder, target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
   struct stat to {};
   if (!out.IsValid() || fstat(out.Get(), &to) != 0 || !S_ISREG(to.st_mode)) return false;
   if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return false;

@@ -12,6 +12,10 @@ namespace platform::posix {
 // itself, or on any read or write error.
 bool CopyFileData(const std::string& source, const std::string& target);
 
+// The same, with source and target named relative to open folders (AT_FDCWD
+// for the current folder).
+bool CopyFileDataAt(int sourceFolder, const std::string& source, int targetFolder, const std::string& target);
+
 // Writes every byte, retrying short writes and interruptions.
 bool WriteAll(int fd, const char* data, std::size_t size);
 

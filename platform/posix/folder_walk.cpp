@@ -7,28 +7,96 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/file_copy.h"
 #include "platform/text.h"
 
 namespace platform::posix {
 namespace {
 
+constexpr int kSubfolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// What an entry is, from the type the listing gave and, where that does not
+// tell, from a look that opens nothing.
+EntryKind KindOf(int folder, const char* name, unsigned char type) {
+  struct stat info {};
+  if (type == DT_UNKNOWN) {
+    if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Other;
+    if (S_ISDIR(info.st_mode)) return EntryKind::Folder;
+    if (S_ISREG(info.st_mode)) return EntryKind::File;
+    if (!S_ISLNK(info.st_mode)) return EntryKind::Other;
+    type = DT_LNK;
+  }
+  if (type == DT_DIR) return EntryKind::Folder;
+  if (type == DT_REG) return EntryKind::File;
+  if (type != DT_LNK) return EntryKind::Other;  // FIFO, socket, device
+  // A link is what it names: a dangling link or a loop names nothing.
+  if (fstatat(folder, name, &info, 0) != 0) return EntryKind::Other;
+  if (S_ISDIR(info.st_mode)) return EntryKind::FolderLink;
+  return S_ISREG(info.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+
 class PosixFolderWalk final : public FolderWalk {
  public:
-  PosixFolderWalk(UniqueFd folder, UniqueDir listing) : mFolder(std::move(folder)), mListing(std::move(listing)) {}
+  explicit PosixFolderWalk(UniqueFd folder) : mFolder(std::move(folder)) {}
+
+  // A walk over the open real folder (taken over), not listed yet; null when
+  // the descriptor is not valid or not a folder.
+  static std::unique_ptr<PosixFolderWalk> OpenUnlisted(UniqueFd folder) {
+    struct stat info {};
+    if (!folder.IsValid() || fstat(folder.Get(), &info) != 0 || !S_ISDIR(info.st_mode)) return nullptr;
+    return std::make_unique<PosixFolderWalk>(std::move(folder));
+  }
+
+  // Opens the listing through a descriptor of its own; the walk's descriptor
+  // stays for the calls relative to the folder.
+  bool StartListing() {
+    UniqueFd listed(fcntl(mFolder.Get(), F_DUPFD_CLOEXEC, 0));
+    if (!listed.IsValid()) return false;
+    mListing.Reset(fdopendir(listed.Get()));
+    if (!mListing.IsValid()) return false;
+    static_cast<void>(listed.Release());  // the listing closes it now
+    return true;
+  }
 
   bool Next(FolderEntry* entry) override {
+    if (!mListing.IsValid() && !StartListing()) return false;
     errno = 0;
     const dirent* found = readdir(mListing.Get());
     if (found == nullptr) return false;
     entry->Name = Utf8ToWide(found->d_name);
-    entry->Kind = KindOf(found->d_name, found->d_type);
+    entry->Kind = KindOf(mFolder.Get(), found->d_name, found->d_type);
     return true;
   }
 
   std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) override {
-    const std::string native = WideToUtf8(name);
-    return OpenFolderWalk(UniqueFd(openat(mFolder.Get(), native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
+    return OpenFolderWalk(UniqueFd(openat(mFolder.Get(), WideToUtf8(name).c_str(), kSubfolderFlags)));
   }
+
+  std::unique_ptr<FolderWalk> CreateSubfolder(std::u16string_view name, bool* created) override {
+    const std::string native = WideToUtf8(name);
+    *created = mkdirat(mFolder.Get(), native.c_str(), 0700) == 0;
+    // Not listed yet: a folder that receives copies holds one descriptor.
+    return OpenUnlisted(UniqueFd(openat(mFolder.Get(), native.c_str(), kSubfolderFlags)));
+  }
+
+  bool CopyFileInto(std::u16string_view name, FolderWalk& target) override {
+    auto* into = dynamic_cast<PosixFolderWalk*>(&target);
+    const std::string native = WideToUtf8(name);
+    return into != nullptr && CopyFileDataAt(mFolder.Get(), native, into->mFolder.Get(), native);
+  }
+
+  FolderIdentity Identity() override {
+    struct stat info {};
+    if (fstat(mFolder.Get(), &info) != 0) return {};
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  }
+
+  unsigned PermissionBits() override {
+    struct stat info {};
+    return fstat(mFolder.Get(), &info) == 0 ? info.st_mode & 0777 : 0700;
+  }
+
+  bool SetPermissionBits(unsigned bits) override { return fchmod(mFolder.Get(), bits & 0777) == 0; }
 
   bool DeleteEntry(std::u16string_view name) override {
     return unlinkat(mFolder.Get(), WideToUtf8(name).c_str(), 0) == 0;
@@ -41,37 +109,16 @@ class PosixFolderWalk final : public FolderWalk {
   }
 
  private:
-  EntryKind KindOf(const char* name, unsigned char type) const {
-    struct stat info {};
-    if (type == DT_UNKNOWN) {
-      if (fstatat(mFolder.Get(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::File;
-      if (S_ISDIR(info.st_mode)) return EntryKind::Folder;
-      if (!S_ISLNK(info.st_mode)) return EntryKind::File;
-      type = DT_LNK;
-    }
-    if (type == DT_DIR) return EntryKind::Folder;
-    if (type != DT_LNK) return EntryKind::File;
-    // A link is a folder link when what it names is a folder.
-    return fstatat(mFolder.Get(), name, &info, 0) == 0 && S_ISDIR(info.st_mode) ? EntryKind::FolderLink
-                                                                                   : EntryKind::File;
-  }
-
   UniqueFd mFolder;
-  UniqueDir mListing;
+  UniqueDir mListing;  // opened at the first Next
 };
 
 }  // namespace
 
 std::unique_ptr<FolderWalk> OpenFolderWalk(UniqueFd folder) {
-  if (!folder.IsValid()) return nullptr;
-  // The listing reads through a descriptor of its own; the walk's descriptor
-  // stays for the calls relative to the folder.
-  UniqueFd listed(fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
-  if (!listed.IsValid()) return nullptr;
-  UniqueDir listing(fdopendir(listed.Get()));
-  if (!listing.IsValid()) return nullptr;
-  static_cast<void>(listed.Release());  // the listing closes it now
-  return std::make_unique<PosixFolderWalk>(std::move(folder), std::move(listing));
+  std::unique_ptr<PosixFolderWalk> walk = PosixFolderWalk::OpenUnlisted(std::move(folder));
+  if (walk == nullptr || !walk->StartListing()) return nullptr;
+  return walk;
 }
 
 bool AddOwnerWrite(int folder, const std::string& name) {

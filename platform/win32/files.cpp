@@ -46,21 +46,68 @@ std::u16string WithDelimiter(std::u16string_view path) {
   return common::WithTrailingDelimiter(path, common::kWindowsPathDelimiters);
 }
 
-// A listing of one folder by FindFirstFileW/FindNextFileW; its entries are
-// reached by the folder's path joined with their names.
+// The text in the ANSI code page, or false when a character has no exact
+// equivalent there (a best-fit or default character would name another file).
+bool ToAnsiExactly(std::u16string_view text, std::string* out);
+
+// CopyFileA with both paths in the ANSI code page; a path the code page cannot
+// hold fails without a copy.
+bool CopyThroughAnsi(std::u16string_view source, std::u16string_view target) {
+  std::string from;
+  std::string to;
+  if (!ToAnsiExactly(source, &from) || !ToAnsiExactly(target, &to)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+// A folder held open for listing and for reading its identity: others may
+// read and write it but neither delete nor rename it while it is held, so its
+// path keeps naming it.
+UniqueFile HoldFolder(const std::u16string& path, bool followReparsePoint) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followReparsePoint ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  return UniqueFile(CreateFileW(Wide(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+// The identity and attributes of an open handle; false when the system cannot tell.
+bool IdentityOf(HANDLE handle, FolderIdentity* identity, DWORD* attributes) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *identity = {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  *attributes = info.dwFileAttributes;
+  return true;
+}
+
+// One folder held open and listed by FindFirstFileW/FindNextFileW; its
+// entries are reached by the folder's path joined with their names, a path
+// that keeps naming the held folder.
 class Win32FolderWalk final : public FolderWalk {
  public:
-  // Null when the folder cannot be listed (the listing fails at its first entry).
-  static std::unique_ptr<FolderWalk> Open(std::u16string_view folder) {
+  // Holds the folder; without following, a reparse point (a junction, a
+  // folder link) is refused. Listed at once when asked (null when the listing
+  // fails at its first entry), else at the first Next.
+  static std::unique_ptr<Win32FolderWalk> Open(std::u16string_view folder, bool followReparsePoint, bool list) {
     auto walk = std::unique_ptr<Win32FolderWalk>(new Win32FolderWalk(WithDelimiter(folder)));
-    const std::u16string pattern = walk->mFolder + u"*.*";
-    walk->mFind.Reset(FindFirstFileW(Wide(pattern), &walk->mData));
-    if (!walk->mFind.IsValid()) return nullptr;
-    walk->mPending = true;
+    walk->mHandle = HoldFolder(walk->mFolder, followReparsePoint);
+    DWORD attributes = 0;
+    if (!walk->mHandle.IsValid() || !IdentityOf(walk->mHandle.Get(), &walk->mIdentity, &attributes)) return nullptr;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return nullptr;
+    if (!followReparsePoint) {
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return nullptr;
+      // Wine opens a Unix folder link as the folder it names even when asked
+      // not to; its name still shows the link.
+      if (IsFolderLink(AttributesOf(common::WithoutTrailingDelimiter(walk->mFolder, common::kWindowsPathDelimiters)))) {
+        return nullptr;
+      }
+    }
+    if (list && !walk->StartListing()) return nullptr;
     return walk;
   }
 
   bool Next(FolderEntry* entry) override {
+    if (!mListed && !StartListing()) return false;
     if (!mPending) return false;
     entry->Name = reinterpret_cast<const char16_t*>(mData.cFileName);
     const DWORD attributes = mData.dwFileAttributes;
@@ -71,11 +118,22 @@ class Win32FolderWalk final : public FolderWalk {
     return true;
   }
 
-  std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) override {
+  std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) override { return Open(Join(name), false, true); }
+
+  std::unique_ptr<FolderWalk> CreateSubfolder(std::u16string_view name, bool* created) override {
     const std::u16string path = Join(name);
-    if (!IsRealFolder(AttributesOf(path))) return nullptr;
-    return Open(path);
+    *created = CreateDirectoryW(Wide(path), nullptr) != 0;
+    return Open(path, false, false);
   }
+
+  bool CopyFileInto(std::u16string_view name, FolderWalk& target) override {
+    auto* into = dynamic_cast<Win32FolderWalk*>(&target);
+    return into != nullptr && CopyThroughAnsi(Join(name), into->Join(name));
+  }
+
+  FolderIdentity Identity() override { return mIdentity; }
+  unsigned PermissionBits() override { return 0; }
+  bool SetPermissionBits(unsigned) override { return true; }
 
   bool DeleteEntry(std::u16string_view name) override {
     const std::u16string path = Join(name);
@@ -97,9 +155,20 @@ class Win32FolderWalk final : public FolderWalk {
   explicit Win32FolderWalk(std::u16string folder) : mFolder(std::move(folder)) {}
   std::u16string Join(std::u16string_view name) const { return mFolder + std::u16string(name); }
 
+  bool StartListing() {
+    mListed = true;
+    const std::u16string pattern = mFolder + u"*.*";
+    mFind.Reset(FindFirstFileW(Wide(pattern), &mData));
+    mPending = mFind.IsValid();
+    return mPending;
+  }
+
   std::u16string mFolder;  // with a trailing delimiter
+  UniqueFile mHandle;      // the folder, held while the walk lasts
+  FolderIdentity mIdentity;
   UniqueFind mFind;
   WIN32_FIND_DATAW mData{};
+  bool mListed = false;
   bool mPending = false;  // mData holds an entry not yet returned
 };
 
@@ -207,7 +276,7 @@ std::unique_ptr<FolderWalk> Win32Files::OpenFolder(std::u16string_view path, Fol
                                       folder, common::kWindowsPathDelimiters)))) {
     return nullptr;
   }
-  return Win32FolderWalk::Open(folder);
+  return Win32FolderWalk::Open(folder, follow == FollowLink::Yes, true);
 }
 
 bool Win32Files::CreateFolder(std::u16string_view path) {
@@ -219,13 +288,7 @@ bool Win32Files::RemoveFolder(std::u16string_view path) {
 }
 
 bool Win32Files::CopyFileReplacing(std::u16string_view source, std::u16string_view target) {
-  std::string from;
-  std::string to;
-  if (!ToAnsiExactly(source, &from) || !ToAnsiExactly(target, &to)) {
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return false;
-  }
-  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  return CopyThroughAnsi(source, target);
 }
 
 bool Win32Files::ClearAttributes(std::u16string_view path) {
@@ -284,17 +347,17 @@ bool Win32Files::IsOwnRealFolder(std::u16string_view path) {
 }
 
 bool Win32Files::SameFolder(std::u16string_view first, std::u16string_view second) {
-  const std::u16string a =
-      common::WithoutTrailingDelimiter(FullPathName(first), common::kWindowsPathDelimiters);
-  const std::u16string b =
-      common::WithoutTrailingDelimiter(FullPathName(second), common::kWindowsPathDelimiters);
-  if (a.empty() || b.empty() || (AttributesOf(a) & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      AttributesOf(a) == INVALID_FILE_ATTRIBUTES) {
+  // By identity, not by spelling: a ".." detour, another letter case, a short
+  // name or another drive letter for the same folder names the same folder.
+  FolderIdentity a;
+  FolderIdentity b;
+  DWORD attributes = 0;
+  const UniqueFile one = HoldFolder(std::u16string(first), true);
+  if (!one.IsValid() || !IdentityOf(one.Get(), &a, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return false;
   }
-  // Names compare as the file system compares them: ordinal, without regard to case.
-  return CompareStringOrdinal(Wide(a), static_cast<int>(a.size()), Wide(b), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
+  const UniqueFile two = HoldFolder(std::u16string(second), true);
+  return two.IsValid() && IdentityOf(two.Get(), &b, &attributes) && a == b;
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The copy engine on the files fake: the parameters, masks, trailing
-// delimiters, recursion, exclusions, failures and what is never walked.
+// delimiters, recursion, exclusions, failures, what is never walked or opened,
+// and copies kept inside a scratch folder that they must never leave.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -213,6 +214,137 @@ TEST_F(CopyFilesTest, IsExcluded) {
   EXPECT_TRUE(engine::IsExcluded(u"/x/a", u"/y,/X/A"));
   EXPECT_FALSE(engine::IsExcluded(u"/x/a", u"/x/a/"));
   EXPECT_TRUE(engine::IsExcluded(u"/x/\u00e9", u"/X/\u00c9")) << "the whole text, not only ASCII";
+}
+
+// A files fake confined to the scratch folder: the current folder and every
+// source and target lie inside it, a sentinel tree and a file lie outside it,
+// and any use of a path outside it fails the test.
+class ConfinedCopyTest : public ::testing::Test {
+ protected:
+  ConfinedCopyTest() {
+    mFiles.AddFile(P(u"/outside/secret.txt"), "secret");
+    mFiles.AddFile(P(u"/outside/sub/key.txt"), "key");
+    mFiles.AddFile(P(u"/scratch/cwd/a.txt"), "a");
+    mFiles.AddFile(P(u"/scratch/cwd/sub/b.txt"), "b");
+    mFiles.AddFile(P(u"/scratch/src/c.txt"), "c");
+    mFiles.Current = P(u"/scratch/cwd");
+    mFiles.Confine(P(u"/scratch"), [](const std::string& use) { ADD_FAILURE() << "used outside the scratch folder: " << use; });
+  }
+
+  FakeFiles mFiles;
+};
+
+TEST_F(ConfinedCopyTest, SourcesWithoutAFolderPartCopyNothingAndFail) {
+  const Keys before = mFiles.Tree();
+  for (const std::u16string source : {u"", u"nosuch", u"*.txt", u"*.*", u".", u"..", u"sub"}) {
+    for (const std::u16string& target : {std::u16string(u"dst"), P(u"/scratch/dst")}) {
+      SCOPED_TRACE(platform::WideToUtf8(source) + " -> " + platform::WideToUtf8(target));
+      EXPECT_FALSE(engine::RunCopyFile(u"\"" + source + u"\"," + target + u",/E"));
+      EXPECT_FALSE(engine::CopyFiles(source, target, u"/E", u""));
+    }
+  }
+  EXPECT_EQ(mFiles.Tree(), before);
+  EXPECT_TRUE(mFiles.Changes().empty()) << "not even the target folder is created";
+
+  // An empty target would put the entries into the root: nothing is copied.
+  EXPECT_FALSE(engine::RunCopyFile(P(u"/scratch/src/") + u",\"\",/E"));
+  EXPECT_TRUE(mFiles.Changes().empty());
+}
+
+TEST_F(ConfinedCopyTest, SourcesWithAFolderPartOrNamingAFileCopyAsAsked) {
+  // A bare name of an existing file is a file source; "./" is the current folder.
+  EXPECT_TRUE(engine::RunCopyFile(u"a.txt,copy.txt"));
+  EXPECT_EQ(mFiles.Find(P(u"/scratch/cwd/copy.txt"))->Data, "a");
+  const std::u16string here = u"." + std::u16string(1, platform::PathDelimitersOfPlatform().Separators[0]);
+  EXPECT_TRUE(engine::RunCopyFile(here + u",dot,/E"));
+  EXPECT_TRUE(mFiles.Has(P(u"/scratch/cwd/dot/sub/b.txt")));
+  EXPECT_FALSE(mFiles.Has(P(u"/scratch/cwd/dot/dot"))) << "the folder being copied into is not entered";
+  EXPECT_TRUE(engine::RunCopyFile(P(u"/scratch/src/") + u"," + P(u"/scratch/dst") + u",/E"));
+  EXPECT_TRUE(mFiles.Has(P(u"/scratch/dst/c.txt")));
+  EXPECT_TRUE(engine::RunCopyFile(P(u"/scratch/cwd/sub/*.txt") + u",rel"));
+  EXPECT_TRUE(mFiles.Has(P(u"/scratch/cwd/rel/b.txt"))) << "a relative target lies in the current folder";
+}
+
+TEST_F(ConfinedCopyTest, OddEntriesAreSkippedUnopenedAndTheCopyReportsThem) {
+  mFiles.AddFile(P(u"/scratch/src/a.txt"), "a");
+  mFiles.AddOther(P(u"/scratch/src/b.fifo"));
+  mFiles.AddFile(P(u"/scratch/src/z.txt"), "z");
+  mFiles.AddOther(P(u"/scratch/src/sub/dangling"));
+  mFiles.AddFile(P(u"/scratch/src/sub/y.txt"), "y");
+
+  EXPECT_FALSE(engine::RunCopyFile(P(u"/scratch/src/") + u"," + P(u"/scratch/dst") + u",/E"))
+      << "something was not copied";
+  EXPECT_EQ(Under(mFiles, K("/scratch/dst")), (Keys{"a.txt", "c.txt", "sub/", "sub/y.txt", "z.txt"}))
+      << "the copy goes on after an odd entry, in this folder and below";
+  EXPECT_TRUE(mFiles.OpenedOthers().empty());
+
+  // Only in a subfolder: still reported.
+  FakeFiles files;
+  files.AddFile(P(u"/scratch/src/a.txt"), "a");
+  files.AddOther(P(u"/scratch/src/sub/socket"));
+  EXPECT_FALSE(engine::CopyFiles(P(u"/scratch/src/"), P(u"/scratch/dst"), u"/E", u""));
+  EXPECT_TRUE(files.Has(P(u"/scratch/dst/a.txt")));
+  EXPECT_TRUE(files.Has(P(u"/scratch/dst/sub")));
+  EXPECT_TRUE(engine::CopyFiles(P(u"/scratch/src/"), P(u"/scratch/flat"), u"", u"")) << "without /E it is not copied";
+}
+
+TEST_F(ConfinedCopyTest, SubfolderSwappedForALinkBetweenListingAndOpeningIsNotFollowed) {
+  mFiles.AddFile(P(u"/scratch/src/sub/own.txt"), "own");
+  mFiles.AddFile(P(u"/scratch/src/z.txt"), "z");
+  mFiles.SwapForLinkBeforeOpen(P(u"/scratch/src/sub"), P(u"/outside"));
+  EXPECT_FALSE(engine::RunCopyFile(P(u"/scratch/src/") + u"," + P(u"/scratch/dst") + u",/E"));
+  EXPECT_EQ(Under(mFiles, K("/scratch/dst")), (Keys{"c.txt", "z.txt"}))
+      << "nothing of the link's folder, and no target folder for it";
+  EXPECT_EQ(mFiles.Find(P(u"/scratch/src/sub"))->Kind, FakeFiles::Type::FolderLink) << "the swap took place";
+}
+
+TEST_F(ConfinedCopyTest, FoldersTheCopyCreatesNeverGrantMoreThanTheirSources) {
+  mFiles.AddFolder(P(u"/scratch/private")).Mode = 0700;
+  mFiles.AddFile(P(u"/scratch/private/p.txt"), "p");
+  mFiles.AddFolder(P(u"/scratch/private/group")).Mode = 0750;
+  mFiles.AddFolder(P(u"/scratch/private/shared")).Mode = 06777;
+  mFiles.AddFile(P(u"/scratch/private/shared/s.txt"), "s");
+  EXPECT_TRUE(engine::RunCopyFile(P(u"/scratch/private/") + u"," + P(u"/scratch/copy") + u",/E"));
+  EXPECT_EQ(mFiles.Find(P(u"/scratch/copy"))->Mode, 0700u);
+  EXPECT_EQ(mFiles.Find(P(u"/scratch/copy/group"))->Mode, 0750u);
+  EXPECT_EQ(mFiles.Find(P(u"/scratch/copy/shared"))->Mode, 0777u) << "never set-id bits";
+
+  // Folders that were there keep their modes.
+  FakeFiles files;
+  files.AddFolder(P(u"/scratch/private")).Mode = 0700;
+  files.AddFolder(P(u"/scratch/private/group")).Mode = 0700;
+  files.AddFolder(P(u"/scratch/there")).Mode = 0755;
+  files.AddFolder(P(u"/scratch/there/group")).Mode = 0775;
+  EXPECT_TRUE(engine::RunCopyFile(P(u"/scratch/private/") + u"," + P(u"/scratch/there") + u",/E"));
+  EXPECT_EQ(files.Find(P(u"/scratch/there"))->Mode, 0755u);
+  EXPECT_EQ(files.Find(P(u"/scratch/there/group"))->Mode, 0775u);
+}
+
+TEST_F(ConfinedCopyTest, SubfolderThatCannotBeOpenedOrMadeIsReported) {
+  mFiles.AddFile(P(u"/scratch/src/sub/d.txt"), "d");
+  mFiles.AddFile(P(u"/scratch/src/more/e.txt"), "e");
+  mFiles.FailOn("OpenFolder", P(u"/scratch/src/sub"));
+  EXPECT_FALSE(engine::CopyFiles(P(u"/scratch/src/"), P(u"/scratch/dst"), u"/E", u""));
+  EXPECT_TRUE(mFiles.Has(P(u"/scratch/dst/more/e.txt"))) << "the walk goes on";
+  EXPECT_FALSE(mFiles.Has(P(u"/scratch/dst/sub")));
+
+  FakeFiles files;
+  files.AddFile(P(u"/scratch/src/sub/d.txt"), "d");
+  files.FailOn("CreateFolder", P(u"/scratch/dst/sub"));
+  EXPECT_FALSE(engine::CopyFiles(P(u"/scratch/src/"), P(u"/scratch/dst"), u"/E", u""));
+}
+
+TEST(ExclusionSet, MatchesWholeItemsWithoutCaseWhateverTheirNumber) {
+  std::u16string list;
+  for (int item = 0; item < 3000; ++item) list += u"/x/" + platform::Utf8ToWide(std::to_string(item)) + u",";
+  list += u"/x/Last";
+  const engine::ExclusionSet set(list);
+  EXPECT_TRUE(set.Contains(u"/X/LAST"));
+  EXPECT_TRUE(set.Contains(u"/x/0"));
+  EXPECT_TRUE(set.Contains(u"/x/2999"));
+  EXPECT_FALSE(set.Contains(u"/x/3000"));
+  EXPECT_FALSE(set.Contains(u"/x/"));
+  EXPECT_FALSE(engine::ExclusionSet(u"").Contains(u""));
 }
 
 }  // namespace

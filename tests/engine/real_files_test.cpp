@@ -1,19 +1,30 @@
 // The copy engine and staging on real folders of this build's file system
 // (under Wine with Windows paths): parameters, masks, recursion, exclusions,
-// staging with the settings file, attributes, names, links and permissions.
+// staging with the settings file, attributes, names, links, odd entries,
+// permissions, the folder copied into and sources that name no folder. A
+// sentinel tree beside the scratch folder must stay as it was.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -55,6 +66,29 @@ std::vector<std::string> Tree(const fs::path& folder) {
   return names;
 }
 
+// Every entry under a folder, links not followed: files with their bytes,
+// folders, and links with what they name.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> entries;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const fs::path& path = it->path();
+    const std::string name = path.lexically_relative(folder).generic_string();
+    const fs::file_status status = fs::symlink_status(path);
+    if (fs::is_symlink(status)) {
+      entries[name] = "link to " + fs::read_symlink(path).generic_string();
+    } else if (fs::is_directory(status)) {
+      entries[name] = "folder";
+    } else if (fs::is_regular_file(status)) {
+      entries[name] = "file " + Read(path);
+    } else {
+      entries[name] = "other";
+    }
+  }
+  return entries;
+}
+
 #ifdef _WIN32
 void SetAttributes(const fs::path& path, DWORD attributes) { SetFileAttributesW(path.c_str(), attributes); }
 DWORD Attributes(const fs::path& path) { return GetFileAttributesW(path.c_str()); }
@@ -74,8 +108,16 @@ class RealFilesTest : public ::testing::Test {
     Write(mRoot / "src" / "sub" / "c.txt", "c");
     Write(mRoot / "src" / "sub" / "deep" / "d.txt", "d");
     Write(mRoot / "src" / "tmp" / "t.txt", "t");
+    mSentinel = mRoot.string() + "-sentinel";
+    fs::remove_all(mSentinel);
+    Write(mSentinel / "keep.txt", "keep");
+    Write(mSentinel / "inner" / "deeper.txt", "deeper");
+    mSentinelBefore = Snapshot(mSentinel);
   }
+  void TearDown() override { EXPECT_EQ(Snapshot(mSentinel), mSentinelBefore) << "the sentinel tree changed"; }
   ~RealFilesTest() override {
+    std::error_code ignoredToo;
+    fs::remove_all(mSentinel, ignoredToo);
 #ifdef _WIN32
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(mRoot)) SetAttributes(entry.path(), 0);
 #endif
@@ -93,6 +135,8 @@ class RealFilesTest : public ::testing::Test {
   std::u16string Folder(const std::string& relative) { return WithDelimiter(mRoot / U8(relative)); }
 
   fs::path mRoot;
+  fs::path mSentinel;  // beside the scratch folder: no copy may change it
+  std::map<std::string, std::string> mSentinelBefore;
 };
 
 using Names = std::vector<std::string>;
@@ -432,4 +476,257 @@ TEST(TempFolder, TmpdirWhenItNamesAFolderElseTmp) {
 }
 #endif
 
+// A copy whose target lies inside its source, reached by another spelling,
+// never enters it.
+void ExpectTargetNotEntered(const fs::path& root, const std::u16string& source, const std::u16string& target,
+                            const fs::path& targetOnDisk) {
+  SCOPED_TRACE(platform::WideToUtf8(target));
+  EXPECT_TRUE(engine::CopyFiles(source, target, u"/E", u""));
+  EXPECT_TRUE(fs::exists(targetOnDisk / "src" / "sub" / "deep" / "d.txt"));
+  EXPECT_FALSE(fs::exists(targetOnDisk / targetOnDisk.filename())) << "the copy went into itself";
+  fs::remove_all(targetOnDisk);
+  EXPECT_TRUE(fs::exists(root / "src" / "sub" / "deep" / "d.txt"));
+}
+
+#ifdef _WIN32
+// Runs a program of the Linux side (Wine starts Unix programs too) and waits for it.
+void RunUnix(const wchar_t* program, const std::wstring& commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::wstring line = commandLine;
+  if (!CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return;
+  WaitForSingleObject(process.hProcess, 30000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// The Linux path of a Windows path, through Wine's own export; empty outside Wine.
+std::string UnixPath(const fs::path& path) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  const auto unixName =
+      reinterpret_cast<UnixName>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return {};
+  char* name = unixName(path.c_str());
+  if (name == nullptr) return {};
+  std::string out(name);
+  HeapFree(GetProcessHeap(), 0, name);
+  return out;
+}
+
+// A folder link made from the Linux side, which Wine lists as a directory
+// reparse point (Wine cannot make a junction itself). False when it cannot.
+bool MakeFolderLink(const fs::path& target, const fs::path& link) {
+  const std::string from = UnixPath(target);
+  const std::string at = UnixPath(link);
+  if (from.empty() || at.empty()) return false;
+  const std::u16string line = u"Z:\\bin\\ln -s " + platform::Utf8ToWide(from) + u" " + platform::Utf8ToWide(at);
+  // Wine's handle of a Unix program does not wait for its end nor give its
+  // exit code: the link itself tells, within a generous bound.
+  RunUnix(L"Z:\\bin\\ln", std::wstring(line.begin(), line.end()));
+  for (int look = 0; look < 1000 && !fs::exists(link); ++look) Sleep(20);
+  return fs::exists(link);
+}
+
+// Removes such a link from the Linux side (Wine cannot).
+void RemoveFolderLink(const fs::path& link) {
+  const std::u16string line = u"Z:\\bin\\rm " + platform::Utf8ToWide(UnixPath(link));
+  RunUnix(L"Z:\\bin\\rm", std::wstring(line.begin(), line.end()));
+  for (int look = 0; look < 1000 && fs::exists(link); ++look) Sleep(20);
+}
+
+TEST_F(RealFilesTest, SourcesWithoutAFolderPartCopyNothing) {
+  const std::map<std::string, std::string> before = Snapshot(mRoot);
+  const fs::path current = fs::current_path();
+  fs::current_path(mRoot / "src");
+  for (const std::u16string source : {u"", u"nosuch", u"*.txt", u".", u"..", u"sub"}) {
+    SCOPED_TRACE(platform::WideToUtf8(source));
+    EXPECT_FALSE(engine::RunCopyFile(u"\"" + source + u"\",dst,/E"));
+  }
+  fs::current_path(current);
+  EXPECT_EQ(Snapshot(mRoot), before) << "nothing copied, not even the target folder made";
+}
+
+TEST_F(RealFilesTest, JunctionFoundByTheWalkIsNotEntered) {
+  Write(mRoot / "outside" / "secret.txt", "s");
+  ASSERT_TRUE(MakeFolderLink(mRoot / "outside", mRoot / "src" / "sub" / "junction"));
+  ASSERT_EQ(Attributes(mRoot / "src" / "sub" / "junction") & FILE_ATTRIBUTE_REPARSE_POINT,
+            static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+  const std::map<std::string, std::string> source = Snapshot(mRoot / "src");
+  EXPECT_TRUE(engine::RunCopyFile(Folder("src") + u"," + At("dst") + u",/E"));
+  EXPECT_EQ(Tree(mRoot / "dst"), kWholeTree) << "the junction is neither copied nor entered";
+  EXPECT_EQ(Snapshot(mRoot / "src"), source);
+  EXPECT_EQ(Tree(mRoot / "outside"), (Names{"secret.txt"}));
+  RemoveFolderLink(mRoot / "src" / "sub" / "junction");
+}
+
+TEST_F(RealFilesTest, TargetSpelledAnotherWayIsRecognised) {
+  std::u16string upper = At("");
+  for (char16_t& c : upper) c = static_cast<char16_t>(c < 128 ? std::toupper(c) : c);
+  wchar_t shortName[MAX_PATH] = {};
+  fs::create_directories(mRoot / "LongTargetName");
+  ASSERT_NE(GetShortPathNameW((mRoot / "LongTargetName").c_str(), shortName, MAX_PATH), 0u);
+  fs::remove_all(mRoot / "LongTargetName");
+  const std::string unixRoot = UnixPath(mRoot);
+  struct Case {
+    std::u16string Target;
+    fs::path OnDisk;
+  };
+  const Case cases[] = {
+      {At("src") + u"\\..\\detour", mRoot / "detour"},
+      {upper + u"CASE", mRoot / "CASE"},
+      {reinterpret_cast<const char16_t*>(shortName), mRoot / "LongTargetName"},
+  };
+  for (const Case& c : cases) {
+    if (c.OnDisk.filename() == "LongTargetName") fs::create_directories(c.OnDisk);
+    ExpectTargetNotEntered(mRoot, WithDelimiter(mRoot), c.Target, c.OnDisk);
+  }
+  // The same folder through drive Z:, the file system's root.
+  ASSERT_FALSE(unixRoot.empty());
+  std::u16string viaZ = u"Z:" + platform::Utf8ToWide(unixRoot) + u"/zdrive";
+  for (char16_t& c : viaZ) c = c == u'/' ? u'\\' : c;
+  ExpectTargetNotEntered(mRoot, WithDelimiter(mRoot), viaZ, mRoot / "zdrive");
+}
+#else
+// Runs the body in a child process; returns its exit status (0: passed).
+template <class Body>
+int InChild(Body body) {
+  const pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(ScratchFileSystemRoot, SourcesWithoutAFolderPartCopyNothingOfIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a scratch file system needs root";
+  const fs::path scratch = fs::temp_directory_path() / ("nvk-scratch-root-" + std::to_string(getpid()));
+  fs::create_directories(scratch);
+  // In a mount namespace of its own, a child makes a small file system the
+  // root: a copy that ran away to the root could take only that.
+  const int failed = InChild([&scratch] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 100;
+    if (mount("nvk-scratch", scratch.c_str(), "tmpfs", 0, "size=1m") != 0) return 101;
+    Write(scratch / "secret" / "s.txt", "s");
+    Write(scratch / "cwd" / "a.txt", "a");
+    Write(scratch / "cwd" / "sub" / "b.txt", "b");
+    if (chroot(scratch.c_str()) != 0 || chdir("/cwd") != 0) return 102;
+    const std::map<std::string, std::string> before = Snapshot("/");
+    int failures = 0;
+    for (const std::u16string source : {u"", u"nosuch", u"*.txt", u".", u"..", u"sub"}) {
+      if (engine::RunCopyFile(u"\"" + source + u"\",/dst,/E")) failures |= 1;
+      if (engine::RunCopyFile(u"\"" + source + u"\",dst,/E")) failures |= 1;
+    }
+    if (Snapshot("/") != before) failures |= 2;
+    // A source with a folder part still copies.
+    if (!engine::RunCopyFile(u"./,/dst,/E") || Read("/dst/sub/b.txt") != "b") failures |= 4;
+    return failures;
+  });
+  fs::remove(scratch);
+  EXPECT_EQ(failed, 0) << "1: a source without a folder part copied; 2: the scratch root changed; "
+                          "4: a source with a folder part did not copy; 100-102: no scratch root";
+}
+
+TEST_F(RealFilesTest, OddEntriesAreSkippedUnopenedAndReported) {
+  const fs::path src = mRoot / "odd";
+  for (int i = 0; i < 30; ++i) Write(src / (std::to_string(i) + ".txt"), std::to_string(i));
+  Write(src / "sub" / "inner.txt", "inner");
+  ASSERT_EQ(mkfifo((src / "15.fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((src / "sub" / "a.fifo").c_str(), 0600), 0);
+  const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = (src / "16.sock").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  fs::create_symlink(src / "nowhere", src / "17.dangling");
+  fs::create_symlink(src / "18.loop", src / "18.loop");
+  const bool device = mknod((src / "19.null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  const std::map<std::string, std::string> before = Snapshot(src);
+
+  EXPECT_FALSE(engine::RunCopyFile(Folder("odd") + u"," + At("dst") + u",/E")) << "something was not copied";
+  close(listening);
+  Names expected;
+  for (int i = 0; i < 30; ++i) expected.push_back(std::to_string(i) + ".txt");
+  expected.push_back("sub/");
+  expected.push_back("sub/inner.txt");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Tree(mRoot / "dst"), expected) << "every file, before and after the odd entries";
+  EXPECT_EQ(Snapshot(src), before);
+  if (!device) std::printf("(no device node could be made: not tried)\n");
+}
+
+TEST_F(RealStagingTest, InstallerIsStagedPastAFifo) {
+  ASSERT_EQ(mkfifo((mSource / "a-pipe").c_str(), 0600), 0);
+  const engine::StageResult result = Stage();
+  EXPECT_EQ(result.Outcome, engine::StageOutcome::Launch);
+  EXPECT_EQ(Tree(mStagedPath), (Names{"data/", "data/more.bin", "setup.exe"}));
+}
+
+TEST_F(RealFilesTest, FoldersTheCopyMakesNeverGrantMoreThanTheirSources) {
+  const mode_t mask = umask(022);
+  Write(mRoot / "private" / "p.txt", "p");
+  Write(mRoot / "private" / "group" / "g.txt", "g");
+  Write(mRoot / "private" / "setid" / "s.txt", "s");
+  chmod((mRoot / "private").c_str(), 0700);
+  chmod((mRoot / "private" / "group").c_str(), 0750);
+  chmod((mRoot / "private" / "setid").c_str(), 02770);
+  chmod((mRoot / "private" / "p.txt").c_str(), 0604);
+  EXPECT_TRUE(engine::RunCopyFile(Folder("private") + u"," + At("copy") + u",/E"));
+  auto mode = [](const fs::path& path) {
+    struct stat info {};
+    stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  EXPECT_EQ(mode(mRoot / "copy"), 0700u);
+  EXPECT_EQ(mode(mRoot / "copy" / "group"), 0750u);
+  EXPECT_EQ(mode(mRoot / "copy" / "setid"), 0770u) << "never set-id bits";
+  EXPECT_EQ(mode(mRoot / "copy" / "p.txt"), 0604u);
+
+  // Folders that were there keep their modes.
+  fs::create_directories(mRoot / "there" / "group");
+  chmod((mRoot / "there").c_str(), 0755);
+  chmod((mRoot / "there" / "group").c_str(), 0775);
+  EXPECT_TRUE(engine::RunCopyFile(Folder("private") + u"," + At("there") + u",/E"));
+  EXPECT_EQ(mode(mRoot / "there"), 0755u);
+  EXPECT_EQ(mode(mRoot / "there" / "group"), 0775u);
+  EXPECT_EQ(Read(mRoot / "there" / "group" / "g.txt"), "g");
+  umask(mask);
+}
+
+TEST_F(RealFilesTest, TreeDeeperThanTheOpenFileLimitFailsTheCopy) {
+  fs::path deepest = mRoot / "deep";
+  std::string relative;
+  for (int level = 0; level < 100; ++level) {
+    deepest /= "d";
+    relative += "d/";
+  }
+  Write(deepest / "bottom.txt", "bottom");
+  int open = 0;
+  for (auto it = fs::directory_iterator("/proc/self/fd"); it != fs::directory_iterator(); ++it) ++open;
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit lowered = saved;
+  lowered.rlim_cur = static_cast<rlim_t>(open + 40);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  const bool copied = engine::RunCopyFile(Folder("deep") + u"," + At("low") + u",/E");
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_FALSE(copied) << "the deepest part was left out";
+  EXPECT_TRUE(fs::exists(mRoot / "low" / "d" / "d"));
+  EXPECT_FALSE(fs::exists(mRoot / "low" / U8(relative) / "bottom.txt"));
+
+  EXPECT_TRUE(engine::RunCopyFile(Folder("deep") + u"," + At("high") + u",/E"));
+  EXPECT_EQ(Read(mRoot / "high" / U8(relative) / "bottom.txt"), "bottom");
+}
+
+TEST_F(RealFilesTest, TargetSpelledThroughALinkIsRecognised) {
+  fs::create_directory_symlink(mRoot, mRoot / "alias");
+  ExpectTargetNotEntered(mRoot, WithDelimiter(mRoot), At("alias/linked"), mRoot / "linked");
+  ExpectTargetNotEntered(mRoot, WithDelimiter(mRoot), At("src/../dotted"), mRoot / "dotted");
+  fs::remove(mRoot / "alias");
+}
+#endif
+
 }  // namespace
+

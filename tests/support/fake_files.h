@@ -1,8 +1,10 @@
 // An in-memory file tree behind the file services, with Windows-like
-// attributes, injectable failures and a log of every change; put in place for
-// its lifetime.
+// attributes, injectable failures, a log of every change, a current folder, an
+// optional confinement to a scratch folder and a subfolder that is swapped for
+// a link while a walk runs; put in place for its lifetime.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,9 +17,10 @@
 
 class FakeFiles final : public platform::FileServices {
  public:
-  enum class Type { File, Folder, FolderLink };
+  enum class Type { File, Folder, FolderLink, Other };  // Other: a FIFO, socket, device or broken link
   struct Node {
     Type Kind = Type::File;
+    unsigned Mode = 0755;         // a folder's permission bits
     std::string Data;             // a file's bytes
     bool ReadOnly = false;        // DeleteEntry, WriteWholeFile and copies onto it fail
     bool Hidden = false;          // WriteWholeFile (re-creation) fails, as on Windows
@@ -27,11 +30,19 @@ class FakeFiles final : public platform::FileServices {
   };
 
   // Paths are written with the platform's delimiters; parents are created.
-  void AddFolder(const std::u16string& path, bool foreign = false) {
+  Node& AddFolder(const std::u16string& path, bool foreign = false) {
     const std::string key = Key(path);
     AddParents(key);
     mNodes[key].Kind = Type::Folder;
     mNodes[key].Foreign = foreign;
+    return mNodes[key];
+  }
+  // An entry that is neither a file nor a folder; opening it fails the test.
+  void AddOther(const std::u16string& path) {
+    const std::string key = Key(path);
+    AddParents(key);
+    mNodes[key] = Node{};
+    mNodes[key].Kind = Type::Other;
   }
   Node& AddFile(const std::u16string& path, const std::string& data) {
     const std::string key = Key(path);
@@ -49,6 +60,39 @@ class FakeFiles final : public platform::FileServices {
     link.Target = Key(target);
     mNodes[key] = link;
   }
+  // Between the listing that shows the folder at path and the walk's opening
+  // of it, the folder is moved away and a link to target put in its place.
+  void SwapForLinkBeforeOpen(const std::u16string& path, const std::u16string& target) {
+    mSwaps[Key(path)] = Key(target);
+  }
+  // From now on every path used, and every entry a walk touches, must lie in
+  // the folder root (or be root itself); any other calls onEscape with the
+  // operation and key, and the operation fails.
+  void Confine(const std::u16string& root, std::function<void(const std::string&)> onEscape) {
+    const std::string rootKey = Key(root);
+    Confine([rootKey](const std::string&, const std::string& key) { return Within(key, rootKey); }, std::move(onEscape));
+  }
+  // The same with a rule of the caller's: allowed (operation, key).
+  void Confine(std::function<bool(const std::string&, const std::string&)> allowed,
+               std::function<void(const std::string&)> onEscape) {
+    mAllowed = std::move(allowed);
+    mOnEscape = std::move(onEscape);
+  }
+  // True when the key is folder's or lies under it (every key lies under the root "").
+  static bool Within(const std::string& key, const std::string& folder) {
+    return folder.empty() || key == folder || key.rfind(folder + "/", 0) == 0;
+  }
+
+  // The key of a path as the services take it: relative to Current when it
+  // does not begin at a root.
+  std::string FullKey(const std::u16string& path) const {
+    const common::PathDelimiters& delimiters = platform::PathDelimitersOfPlatform();
+    const bool rooted = (!path.empty() && common::IsSeparator(path[0], delimiters)) ||
+                        (path.size() >= 2 && path[1] == u':' && !delimiters.DriveMarks.empty());
+    if (rooted || Current.empty() || path.empty()) return Key(path);
+    return Key(Current + std::u16string(1, delimiters.Separators[0]) + path);
+  }
+
   // The operation ("CopyFile", "DeleteEntry", "ClearAttributes", "RemoveFolder",
   // "CreateFolder", "ReadWholeFile", "WriteWholeFile", "OpenFolder") fails on the path.
   void FailOn(const std::string& operation, const std::u16string& path) { mFailing.insert(operation + " " + Key(path)); }
@@ -71,8 +115,18 @@ class FakeFiles final : public platform::FileServices {
     const common::PathDelimiters& delimiters = platform::PathDelimitersOfPlatform();
     std::string key;
     std::u16string name;
+    // "." and ".." steps are resolved by text, as the real services do.
     auto flush = [&] {
-      if (name.empty()) return;
+      if (name.empty() || name == u".") {
+        name.clear();
+        return;
+      }
+      if (name == u"..") {
+        const std::size_t slash = key.rfind('/');
+        key.erase(slash == std::string::npos ? 0 : slash);
+        name.clear();
+        return;
+      }
       if (!key.empty()) key += '/';
       key += platform::WideToUtf8(name);
       name.clear();
@@ -88,61 +142,60 @@ class FakeFiles final : public platform::FileServices {
     return key;
   }
 
-  std::u16string Temp;  // what TempFolder reports
+  std::u16string Temp;     // what TempFolder reports
+  std::u16string Current;  // the current folder; empty: relative paths start at the root
   static constexpr std::size_t kMaxPath = 260;
 
   // FileServices
   std::u16string OwnExecutablePath() override { return {}; }
   std::u16string FullPathName(std::u16string_view path) override { return std::u16string(path); }
   platform::PathKind GetPathKind(std::u16string_view path) override {
-    const Node* node = Resolve(Key(std::u16string(path)));
-    if (node == nullptr) return platform::PathKind::Missing;
+    if (path.empty()) return platform::PathKind::Missing;  // as the real services: nothing is looked at
+    const std::string key = FullKey(std::u16string(path));
+    const Node* node = Outside("GetPathKind", key) ? nullptr : Resolve(key);
+    if (node == nullptr || node->Kind == Type::Other) return platform::PathKind::Missing;
     return node->Kind == Type::Folder ? platform::PathKind::Folder : platform::PathKind::File;
   }
   std::unique_ptr<platform::FolderWalk> OpenFolder(std::u16string_view path, platform::FollowLink follow) override {
-    std::string key = Key(std::u16string(path));
-    if (Failing("OpenFolder", key)) return nullptr;
+    std::string key = FullKey(std::u16string(path));
+    if (Outside("OpenFolder", key) || Failing("OpenFolder", key)) return nullptr;
+    SwapIfAsked(key);
     auto it = mNodes.find(key);
     if (it != mNodes.end() && it->second.Kind == Type::FolderLink) {
       if (follow == platform::FollowLink::No) return nullptr;
       key = it->second.Target;
+      if (Outside("OpenFolder", key)) return nullptr;
     }
     return OpenWalk(key);
   }
   bool CreateFolder(std::u16string_view path) override {
-    const std::string key = Key(std::u16string(path));
-    if (Failing("CreateFolder", key) || mNodes.count(key) != 0 || !FolderExists(Parent(key))) return false;
-    // Paths have a length limit, as on the real systems, so a walk that runs away ends.
-    if (key.size() > kMaxPath) return false;
-    mNodes[key].Kind = Type::Folder;
-    mChanges.push_back("Create " + key);
-    return true;
+    const std::string key = FullKey(std::u16string(path));
+    return !Outside("CreateFolder", key) && CreateKey(key);
   }
-  bool RemoveFolder(std::u16string_view path) override { return RemoveFolderKey(Key(std::u16string(path))); }
+  bool RemoveFolder(std::u16string_view path) override {
+    const std::string key = FullKey(std::u16string(path));
+    return !Outside("RemoveFolder", key) && RemoveFolderKey(key);
+  }
   bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) override {
-    const std::string from = Key(std::u16string(source));
-    const std::string to = Key(std::u16string(target));
-    const Node* in = Resolve(from);
-    if (Failing("CopyFile", to) || in == nullptr || in->Kind != Type::File || !FolderExists(Parent(to))) return false;
-    auto out = mNodes.find(to);
-    if (out != mNodes.end() && (out->second.Kind != Type::File || out->second.ReadOnly)) return false;
-    const std::string data = in->Data;
-    Node& node = mNodes[to];
-    node = Node{};
-    node.Data = data;
-    mChanges.push_back("Copy " + from + " -> " + to);
-    return true;
+    const std::string from = FullKey(std::u16string(source));
+    const std::string to = FullKey(std::u16string(target));
+    return !Outside("CopyFile", from) && !Outside("CopyFile", to) && CopyKey(from, to);
   }
-  bool ClearAttributes(std::u16string_view path) override { return ClearKey(Key(std::u16string(path))); }
+  bool ClearAttributes(std::u16string_view path) override {
+    const std::string key = FullKey(std::u16string(path));
+    return !Outside("ClearAttributes", key) && ClearKey(key);
+  }
   bool ReadWholeFile(std::u16string_view path, std::string* bytes) override {
-    const std::string key = Key(std::u16string(path));
+    const std::string key = FullKey(std::u16string(path));
+    if (Outside("ReadWholeFile", key)) return false;
     const Node* node = Resolve(key);
     if (Failing("ReadWholeFile", key) || node == nullptr || node->Kind != Type::File) return false;
     *bytes = node->Data;
     return true;
   }
   bool WriteWholeFile(std::u16string_view path, std::string_view bytes) override {
-    const std::string key = Key(std::u16string(path));
+    const std::string key = FullKey(std::u16string(path));
+    if (Outside("WriteWholeFile", key)) return false;
     auto it = mNodes.find(key);
     if (Failing("WriteWholeFile", key) || !FolderExists(Parent(key))) return false;
     if (it != mNodes.end() &&
@@ -156,14 +209,22 @@ class FakeFiles final : public platform::FileServices {
   }
   std::u16string TempFolder() override { return Temp; }
   bool IsOwnRealFolder(std::u16string_view path) override {
-    auto it = mNodes.find(Key(std::u16string(path)));
+    const std::string key = FullKey(std::u16string(path));
+    if (Outside("IsOwnRealFolder", key)) return false;
+    auto it = mNodes.find(key);
     return it != mNodes.end() && it->second.Kind == Type::Folder && !it->second.Foreign;
   }
   bool SameFolder(std::u16string_view first, std::u16string_view second) override {
-    const std::string a = ResolvedKey(Key(std::u16string(first)));
+    const std::string a = ResolvedKey(FullKey(std::u16string(first)));
+    const std::string b = ResolvedKey(FullKey(std::u16string(second)));
+    if (Outside("SameFolder", a) || Outside("SameFolder", b)) return false;
     const Node* node = Resolve(a);
-    return node != nullptr && node->Kind == Type::Folder && a == ResolvedKey(Key(std::u16string(second)));
+    return node != nullptr && node->Kind == Type::Folder && a == b;
   }
+
+  // The keys of entries that are neither files nor folders which something
+  // tried to open.
+  std::vector<std::string> OpenedOthers() const { return mOpenedOthers; }
 
  private:
   class Walk final : public platform::FolderWalk {
@@ -177,14 +238,43 @@ class FakeFiles final : public platform::FileServices {
     }
     std::unique_ptr<platform::FolderWalk> OpenSubfolder(std::u16string_view name) override {
       const std::string key = Join(name);
+      if (mFiles.Outside("OpenSubfolder", key)) return nullptr;
+      mFiles.SwapIfAsked(key);
       auto it = mFiles.mNodes.find(key);
       if (it == mFiles.mNodes.end() || it->second.Kind != Type::Folder || mFiles.Failing("OpenFolder", key)) {
         return nullptr;
       }
       return mFiles.OpenWalk(key);
     }
+    std::unique_ptr<platform::FolderWalk> CreateSubfolder(std::u16string_view name, bool* created) override {
+      const std::string key = Join(name);
+      *created = false;
+      if (mFiles.Outside("CreateSubfolder", key)) return nullptr;
+      if (mFiles.mNodes.count(key) == 0) {
+        if (!mFiles.CreateKey(key)) return nullptr;
+        mFiles.mNodes[key].Mode = 0700;
+        *created = true;
+      }
+      auto it = mFiles.mNodes.find(key);
+      if (it->second.Kind != Type::Folder) return nullptr;
+      return mFiles.OpenWalk(key);
+    }
+    bool CopyFileInto(std::u16string_view name, platform::FolderWalk& target) override {
+      auto* into = dynamic_cast<Walk*>(&target);
+      if (into == nullptr) return false;
+      const std::string from = Join(name);
+      const std::string to = into->Join(name);
+      return !mFiles.Outside("CopyFileInto", from) && !mFiles.Outside("CopyFileInto", to) && mFiles.CopyKey(from, to);
+    }
+    platform::FolderIdentity Identity() override { return {0, std::hash<std::string>{}(mKey)}; }
+    unsigned PermissionBits() override { return mFiles.FolderNode(mKey).Mode; }
+    bool SetPermissionBits(unsigned bits) override {
+      mFiles.FolderNode(mKey).Mode = bits & 0777;
+      return true;
+    }
     bool DeleteEntry(std::u16string_view name) override {
       const std::string key = Join(name);
+      if (mFiles.Outside("DeleteEntry", key)) return false;
       auto it = mFiles.mNodes.find(key);
       if (mFiles.Failing("DeleteEntry", key) || it == mFiles.mNodes.end() || it->second.Kind == Type::Folder ||
           it->second.ReadOnly) {
@@ -194,8 +284,14 @@ class FakeFiles final : public platform::FileServices {
       mFiles.mChanges.push_back("Delete " + key);
       return true;
     }
-    bool ClearAttributes(std::u16string_view name) override { return mFiles.ClearKey(Join(name)); }
-    bool RemoveSubfolder(std::u16string_view name) override { return mFiles.RemoveFolderKey(Join(name)); }
+    bool ClearAttributes(std::u16string_view name) override {
+      const std::string key = Join(name);
+      return !mFiles.Outside("ClearAttributes", key) && mFiles.ClearKey(key);
+    }
+    bool RemoveSubfolder(std::u16string_view name) override {
+      const std::string key = Join(name);
+      return !mFiles.Outside("RemoveSubfolder", key) && mFiles.RemoveFolderKey(key);
+    }
 
    private:
     std::string Join(std::u16string_view name) const {
@@ -207,6 +303,58 @@ class FakeFiles final : public platform::FileServices {
     std::vector<platform::FolderEntry> mEntries;
     std::size_t mNext = 0;
   };
+
+  // True (after reporting it) when the key lies outside the confinement.
+  bool Outside(const std::string& operation, const std::string& key) const {
+    if (!mAllowed || mAllowed(operation, key)) return false;
+    mOnEscape(operation + " " + (key.empty() ? std::string("(root)") : key));
+    return true;
+  }
+  void SwapIfAsked(const std::string& key) {
+    auto swap = mSwaps.find(key);
+    if (swap == mSwaps.end()) return;
+    const std::string moved = key + ".moved";
+    std::map<std::string, Node> renamed;
+    for (auto it = mNodes.begin(); it != mNodes.end();) {
+      if (it->first == key || it->first.rfind(key + "/", 0) == 0) {
+        renamed[moved + it->first.substr(key.size())] = it->second;
+        it = mNodes.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    mNodes.insert(renamed.begin(), renamed.end());
+    Node link;
+    link.Kind = Type::FolderLink;
+    link.Target = swap->second;
+    mNodes[key] = link;
+    mSwaps.erase(swap);
+  }
+  Node& FolderNode(const std::string& key) { return key.empty() ? mRoot : mNodes[key]; }
+  bool CreateKey(const std::string& key) {
+    if (Failing("CreateFolder", key) || mNodes.count(key) != 0 || !FolderExists(Parent(key))) return false;
+    // Paths have a length limit, as on the real systems, so a walk that runs away ends.
+    if (key.size() > kMaxPath) return false;
+    mNodes[key].Kind = Type::Folder;
+    mChanges.push_back("Create " + key);
+    return true;
+  }
+  bool CopyKey(const std::string& from, const std::string& to) {
+    const Node* in = Resolve(from);
+    if (in != nullptr && in->Kind == Type::Other) {
+      mOpenedOthers.push_back(from);
+      return false;
+    }
+    if (Failing("CopyFile", to) || in == nullptr || in->Kind != Type::File || !FolderExists(Parent(to))) return false;
+    auto out = mNodes.find(to);
+    if (out != mNodes.end() && (out->second.Kind != Type::File || out->second.ReadOnly)) return false;
+    const std::string data = in->Data;
+    Node& node = mNodes[to];
+    node = Node{};
+    node.Data = data;
+    mChanges.push_back("Copy " + from + " -> " + to);
+    return true;
+  }
 
   static std::string Parent(const std::string& key) {
     const std::size_t slash = key.rfind('/');
@@ -244,6 +392,7 @@ class FakeFiles final : public platform::FileServices {
       if (!IsChild(child, key)) continue;
       const platform::EntryKind kind = node.Kind == Type::Folder       ? platform::EntryKind::Folder
                                        : node.Kind == Type::FolderLink ? platform::EntryKind::FolderLink
+                                       : node.Kind == Type::Other      ? platform::EntryKind::Other
                                                                        : platform::EntryKind::File;
       entries.push_back({platform::Utf8ToWide(child.substr(key.empty() ? 0 : key.size() + 1)), kind});
     }
@@ -279,5 +428,9 @@ class FakeFiles final : public platform::FileServices {
   std::map<std::string, Node> mNodes;
   std::set<std::string> mFailing;
   std::vector<std::string> mChanges;
+  std::vector<std::string> mOpenedOthers;
+  std::map<std::string, std::string> mSwaps;  // folder key -> the key its link names
+  std::function<bool(const std::string&, const std::string&)> mAllowed;  // none: not confined
+  std::function<void(const std::string&)> mOnEscape;
   platform::ScopedFilesForTesting mScope{*this};
 };

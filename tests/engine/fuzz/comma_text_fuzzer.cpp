@@ -1,5 +1,7 @@
 // libFuzzer target: comma text from untrusted bytes (read as UTF-16) is split,
-// and the items are checked against the rules of the format.
+// and the items are checked against the rules of the format; the same text is
+// then carried out as a copy request on a files fake confined to what its
+// items name.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,11 +9,51 @@
 
 #include "engine/comma_text.h"
 #include "engine/copy_files.h"
+#include "framework/paths.h"
+#include "tests/support/fake_files.h"
 
 namespace {
 
 void Require(bool condition) {
   if (!condition) std::abort();
+}
+
+// True when key is an ancestor folder of path (the root included).
+bool IsAncestor(const std::string& key, const std::string& path) {
+  return key != path && FakeFiles::Within(path, key);
+}
+
+// Carries out the text as a copy request. It may use the scratch folder (the
+// current folder lies in it), the source folder it names (never one it would
+// only reach by adding a delimiter to nothing), the source itself, the target
+// and what lies under it, and may look at or create the target's parents;
+// anything else aborts.
+void CopyConfined(const std::u16string& text, const std::vector<std::u16string>& items) {
+  FakeFiles files;
+  files.AddFile(u"/outside/secret.txt", "secret");
+  files.AddFile(u"/scratch/cwd/a.txt", "a");
+  files.AddFile(u"/scratch/cwd/sub/b.txt", "b");
+  files.AddFile(u"/scratch/src/c.txt", "c");
+  files.Current = u"/scratch/cwd";
+  std::vector<std::string> named{"scratch"};
+  std::string target = "scratch";
+  if (items.size() >= 2) {
+    const std::u16string sourceFolder = ExtractFilePath(items[0]);
+    if (!sourceFolder.empty()) named.push_back(files.FullKey(sourceFolder));
+    if (!items[0].empty()) named.push_back(files.FullKey(items[0]));
+    if (!items[1].empty()) target = files.FullKey(items[1]);
+    named.push_back(target);
+  }
+  files.Confine(
+      [&](const std::string& operation, const std::string& key) {
+        for (const std::string& folder : named) {
+          if (FakeFiles::Within(key, folder)) return true;
+        }
+        return (operation == "GetPathKind" || operation == "CreateFolder") && IsAncestor(key, target);
+      },
+      [](const std::string&) { std::abort(); });
+  engine::RunCopyFile(text);
+  Require(files.Find(u"/outside/secret.txt") != nullptr);
 }
 
 }  // namespace
@@ -37,5 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(engine::IsExcluded(item, text));
     Require(!engine::IsExcluded(item, u""));
   }
+
+  CopyConfined(text, items);
   return 0;
 }
