@@ -71,6 +71,8 @@ class Win32Processes final : public ProcessServices {
 
   ProcessId ProcessIdOf(Handle process) override { return ::GetProcessId(process); }
 
+  ProcessId OwnProcessId() override { return ::GetCurrentProcessId(); }
+
   Handle OpenProcessById(ProcessId id) override { return ::OpenProcess(kAllProcessAccess, FALSE, id); }
 
   std::uint32_t Wait(Handle process, std::uint32_t milliseconds) override {
