@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,8 +12,15 @@
 
 class FakeClock final : public platform::Clock {
  public:
+  // Called at each reading with the count so far. Set before the worker starts.
+  std::function<void(long)> OnNow;
+
   // Calendar seconds: the start, plus what was advanced, plus whole seconds slept.
-  std::int64_t Now() override { return kStart + mSeconds.load() + mSleptMs.load() / 1000; }
+  std::int64_t Now() override {
+    const long reads = ++mReads;
+    if (OnNow) OnNow(reads);
+    return kStart + mSeconds.load() + mSleptMs.load() / 1000;
+  }
   // Records the pause and lets the time pass at once.
   void Sleep(std::uint32_t milliseconds) override {
     {
@@ -43,6 +51,7 @@ class FakeClock final : public platform::Clock {
   static constexpr std::int64_t kStart = 1'700'000'000;
 
  private:
+  std::atomic<long> mReads{0};
   std::atomic<std::int64_t> mSeconds{0};
   std::atomic<std::int64_t> mSleptMs{0};
   std::mutex mMutex;
