@@ -175,8 +175,9 @@ TEST_F(WorkerTest, IgnoringTheProcessEndPausesEachPassInsteadOfWaiting) {
     CaseFakes fakes;
     fakes.Processes.WaitsBeforeEnd = 0;  // the process has ended, but nobody asks
     fakes.Processes.OnLaunch = [this] { mWorkerThread = std::this_thread::get_id(); };
-    // Without a time-out, or at the 10000th pass of a run that does not end
-    // by itself (a fault under test), the worker is asked to terminate.
+    // The run without a time-out is asked to terminate at its 25th pass; the
+    // other only at its 10000th, should it never end by itself (a fault
+    // under test).
     fakes.Processes.OnOpen = [this, &c](int count) {
       if (count == (c.byTimeOut ? 10000 : 25)) mWorker->Terminate();
     };
