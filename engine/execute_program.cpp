@@ -32,7 +32,10 @@ ExecuteProgram::ExecuteProgram(bool createSuspended, const ExeParameter& exePara
   mMethodParam = methodParam;
 }
 
-ExecuteProgram::~ExecuteProgram() { TearDownProcessTracker(); }
+ExecuteProgram::~ExecuteProgram() {
+  TerminateAndWait();  // Execute uses the tracker until it returns
+  TearDownProcessTracker();
+}
 
 void ExecuteProgram::Execute() {
   const std::int64_t startTime = platform::CurrentClock().Now();
@@ -121,7 +124,7 @@ void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {
       Trace(u"Break by OpenProcess Fail");
       break;
     }
-    if (!mMethodParam->IgnoreProcessEnd && processes.Wait(process, kWaitStepMs) == platform::kWaitObject0) {
+    if (WaitStepForEnd(process)) {
       TraceWaitEnded();
       break;
     }
@@ -143,6 +146,16 @@ bool ExecuteProgram::TimeoutReached(std::int64_t startTime) {
   if (mMethodParam->UseTimeout != 1 || !TimedOut(startTime, mMethodParam->TimeoutSeconds)) return false;
   Trace(u"Break by time out");
   return true;
+}
+
+bool ExecuteProgram::WaitStepForEnd(platform::Handle process) {
+  if (!mMethodParam->IgnoreProcessEnd) {
+    const std::uint32_t result = platform::CurrentProcesses().Wait(process, kWaitStepMs);
+    if (result == platform::kWaitObject0) return true;
+    if (result == platform::kWaitTimeout) return false;  // the step was spent waiting
+  }
+  platform::CurrentClock().Sleep(kWaitStepMs);
+  return false;
 }
 
 void ExecuteProgram::TraceWaitEnded() { Trace(u"Break by handle closed"); }

@@ -20,7 +20,8 @@ class ExecuteProgram : public TThread {
   // handlers to the system's process starts and stops from here on.
   ExecuteProgram(bool createSuspended, const ExeParameter& exeParam, InstallMethodParam* methodParam,
                  std::int32_t installMethod);
-  // Also destroys the tracker of a worker that never ran.
+  // Asks a running worker to terminate and waits for it first (Execute uses
+  // the tracker); then destroys the tracker, also of a worker that never ran.
   ~ExecuteProgram() override;
 
   // Run on the creating thread through Synchronize: stores mResult where
@@ -72,6 +73,11 @@ class ExecuteProgram : public TThread {
   // The checks every waiting loop shares; true when the loop must stop.
   bool TerminationRequested();
   bool TimeoutReached(std::int64_t startTime);
+  // One pass's wait for the process's end, up to the wait step: true when it
+  // has ended. A pass that does not wait on it (its end ignored, or no
+  // handle, so the wait fails at once) pauses for the wait step on the clock
+  // instead, so that no loop spins.
+  bool WaitStepForEnd(platform::Handle process);
   // The line of a wait that ends because what it waits for has ended.
   void TraceWaitEnded();
   void Trace(const std::u16string& line);

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr std::uint32_t kWaitStepMs = 200;
 constexpr std::uint32_t kSearchPauseMs = 200;
 
 // A handle as trace lines show it: its low 32 bits as a signed number.
@@ -55,9 +54,9 @@ void ExecuteProgram::WaitSpecificExe(std::int64_t startTime) {
         continue;
       }
       if (TimeoutReached(startTime)) break;
-      // A null handle never reports an end: such passes follow each other
-      // without pause, as do those that ignore the process's end.
-      if (!mMethodParam->IgnoreProcessEnd && processes.Wait(waited, kWaitStepMs) == platform::kWaitObject0) {
+      // A null handle (the match ended before it was opened) never reports
+      // an end: such passes pause, as do those that ignore the process's end.
+      if (WaitStepForEnd(waited)) {
         TraceWaitEnded();
         break;
       }
@@ -74,10 +73,13 @@ bool ExecuteProgram::FindSpecificExe(platform::Handle* handleSlot, bool openProc
   if (!snapshot.IsValid()) return false;
   platform::ProcessEntry entry;
   if (!processes.FirstProcess(snapshot.Get(), entry)) return false;
+  // Never the program itself, whose own name may hold the wanted one
+  // (ToolbarSetup.exe holds "Setup"): it would wait for its own end.
+  const platform::ProcessId own = processes.OwnProcessId();
 
   bool found = false;
   do {
-    if (!NameMatches(entry.ExeFile, mMethodParam->SpecificExeName)) continue;
+    if (entry.Id == own || !NameMatches(entry.ExeFile, mMethodParam->SpecificExeName)) continue;
     found = true;
     if (!openProcess) break;
     const platform::Handle opened = processes.OpenProcessById(entry.Id);

@@ -50,6 +50,9 @@ class ProcessServices {
   virtual bool Launch(const LaunchRecord& record, Handle* process) = 0;
   // GetProcessId: the process's id; 0 for a null handle.
   virtual ProcessId ProcessIdOf(Handle process) = 0;
+  // GetCurrentProcessId: the id under which the process list shows this
+  // process, the same on every thread.
+  virtual ProcessId OwnProcessId() = 0;
   // OpenProcess with all process access rights, not inheritable: a handle,
   // or null when the process cannot be opened for any reason.
   virtual Handle OpenProcessById(ProcessId id) = 0;

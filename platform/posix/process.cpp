@@ -141,6 +141,9 @@ class PosixProcesses final : public ProcessServices {
     return object == nullptr ? 0 : static_cast<ProcessId>(object->Pid());
   }
 
+  // The thread group's id: the /proc entry of the process, whichever thread asks.
+  ProcessId OwnProcessId() override { return static_cast<ProcessId>(getpid()); }
+
   Handle OpenProcessById(ProcessId id) override {
     if (id == 0 || id > 0x7FFFFFFFu) {
       errno = EINVAL;

@@ -75,6 +75,8 @@ class Win32Processes final : public ProcessServices {
 
   ProcessId ProcessIdOf(Handle process) override { return ::GetProcessId(process); }
 
+  ProcessId OwnProcessId() override { return ::GetCurrentProcessId(); }
+
   Handle OpenProcessById(ProcessId id) override { return ::OpenProcess(kAllProcessAccess, FALSE, id); }
 
   bool ProcessStartTime(Handle process, std::uint64_t* startTime) override {

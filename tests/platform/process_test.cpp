@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/text.h"
@@ -205,6 +208,25 @@ TEST_F(ProcessServicesTest, ProcessListFindsTheRunningStandIn) {
   standin::Release(go);
   EXPECT_TRUE(standin::WaitUntilEnded(mProcesses, launched));
   mProcesses.CloseHandle(launched);
+}
+
+TEST_F(ProcessServicesTest, TheProcessListShowsTheOwnProcessUnderItsOwnId) {
+  const platform::ProcessId own = mProcesses.OwnProcessId();
+  platform::ProcessId fromAnotherThread = 0;
+  std::thread([&] { fromAnotherThread = mProcesses.OwnProcessId(); }).join();
+  EXPECT_EQ(fromAnotherThread, own) << "the process's id, not the thread's";
+
+  const std::u16string ownName =
+      common::FileNamePart(platform::SystemFiles().OwnExecutablePath(), common::kLinuxPathDelimiters);
+  Handle snapshot = mProcesses.SnapshotProcesses();
+  ASSERT_NE(snapshot, nullptr);
+  std::vector<std::u16string> namesOfOwnId;
+  platform::ProcessEntry entry;
+  for (bool more = mProcesses.FirstProcess(snapshot, entry); more; more = mProcesses.NextProcess(snapshot, entry)) {
+    if (entry.Id == own) namesOfOwnId.push_back(entry.ExeFile);
+  }
+  mProcesses.CloseHandle(snapshot);
+  EXPECT_EQ(namesOfOwnId, std::vector<std::u16string>{ownName}) << "one entry, the test program's";
 }
 
 TEST_F(ProcessServicesTest, StandInStartsChildrenAndEndsFirst) {

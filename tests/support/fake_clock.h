@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,8 +12,15 @@
 
 class FakeClock final : public platform::Clock {
  public:
+  // Called at each reading with the count so far. Set before the worker starts.
+  std::function<void(long)> OnNow;
+
   // Calendar seconds: the start, plus what was advanced, plus whole seconds slept.
-  std::int64_t Now() override { return kStart + mSeconds.load() + mSleptMs.load() / 1000; }
+  std::int64_t Now() override {
+    const long reads = ++mReads;
+    if (OnNow) OnNow(reads);
+    return kStart + mSeconds.load() + mSleptMs.load() / 1000;
+  }
   // Milliseconds: the start, plus what was advanced, plus what was slept.
   std::uint64_t TickMs() override {
     return static_cast<std::uint64_t>(kStartTick + mSeconds.load() * 1000 + mAdvancedMs.load() + mSleptMs.load());
@@ -50,6 +58,7 @@ class FakeClock final : public platform::Clock {
   static constexpr std::int64_t kStartTick = 5'000'000;
 
  private:
+  std::atomic<long> mReads{0};
   std::atomic<std::int64_t> mSeconds{0};
   std::atomic<std::int64_t> mSleptMs{0};
   std::atomic<std::int64_t> mAdvancedMs{0};

@@ -19,6 +19,8 @@ class FakeProcesses final : public platform::ProcessServices {
   bool LaunchSucceeds = true;
   bool LaunchGivesHandle = true;
   platform::ProcessId LaunchedId = 4242;
+  // The program's own id (not recorded among the calls: it never changes).
+  platform::ProcessId OwnId = 9000;
   int OpensBeforeFailure = -1;  // OpenProcessById fails after this many successes; -1 never
   int WaitsBeforeEnd = 0;       // Wait reports "ended" after this many time-outs; -1 never
   // When set, decides for each id whether OpenProcessById succeeds (checked
@@ -83,6 +85,7 @@ class FakeProcesses final : public platform::ProcessServices {
     Add("ProcessIdOf");
     return process != nullptr ? LaunchedId : 0;
   }
+  platform::ProcessId OwnProcessId() override { return OwnId; }
   platform::Handle OpenProcessById(platform::ProcessId id) override {
     int count;
     {

@@ -357,29 +357,34 @@ class InstallRunCase(unittest.TestCase):
 HELPER = "LongHelperSetupProgram.exe"
 
 
-def stage_starter(folder):
+def stage_starter(folder, helper=HELPER):
     """Copies the stand-in installer into folder as the installer and as the
-    helper that it starts."""
+    helper that it starts (named helper)."""
     folder.mkdir(parents=True, exist_ok=True)
-    for name in (INSTALLER, HELPER):
+    for name in (INSTALLER, helper):
         shutil.copy2(systest.BIN_DIR / INSTALLER, folder / name)
 
 
 class DriverRun:
     """The install driver running install method `method` with the given
-    options on the starter staged in folder (stage_starter): the starter
-    launches the helper after delay_ms and ends at once; the helper waits for
-    folder/release. Linux natively without a display; Windows under the run's
-    Wine through the launcher on a terminal. Leaving the with-block releases
-    the helper."""
+    options on the starter staged in folder (stage_starter, with the same
+    helper name): the starter launches the helper after delay_ms and ends at
+    once; the helper waits for folder/release, or with helper_ms runs that
+    long and ends by itself. driver: the driver's program to run, when not
+    the built one (a copy under another name). Linux natively without a
+    display; Windows under the run's Wine through the launcher on a terminal.
+    Leaving the with-block releases the helper."""
 
-    def __init__(self, folder, method, options, delay_ms=0):
+    def __init__(self, folder, method, options, delay_ms=0, helper=HELPER, helper_ms=None, driver=None):
         self.folder = Path(folder)
         self.log = self.folder / "standin.log"
         self.release_file = self.folder / "release"
         self.method = method
         self.options = list(options)
         self.delay_ms = delay_ms
+        self.helper = helper
+        self.helper_ms = helper_ms
+        self.driver = driver
         self._context = None
         self.process = None
 
@@ -390,10 +395,13 @@ class DriverRun:
             "NVK_STANDIN_LOG": as_path(self.log),
             "NVK_STANDIN_CHILDREN": "1",
             "NVK_STANDIN_CHILD_DELAY_MS": str(self.delay_ms),
-            "NVK_STANDIN_CHILD_PROGRAM": as_path(self.folder / HELPER),
-            "NVK_STANDIN_CHILD_WAIT_FILE": as_path(self.release_file),
+            "NVK_STANDIN_CHILD_PROGRAM": as_path(self.folder / self.helper),
         }
-        driver = systest.program("nvk_install_driver")
+        if self.helper_ms is None:
+            values["NVK_STANDIN_CHILD_WAIT_FILE"] = as_path(self.release_file)
+        else:
+            values["NVK_STANDIN_CHILD_SLEEP_MS"] = str(self.helper_ms)
+        driver = self.driver if self.driver is not None else systest.program("nvk_install_driver")
         if systest.WINDOWS:
             line = " ".join(['"' + systest.windows_path(driver) + '"', str(self.method),
                              '"' + as_path(starter) + '"'] + self.options)

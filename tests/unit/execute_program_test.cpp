@@ -2,6 +2,11 @@
 // method 0, the copy request, other method numbers and the hand-back.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
 #include "framework/paths.h"
 #include "tests/support/fake_files.h"
 #include "tests/support/fake_paths.h"
@@ -152,14 +157,70 @@ TEST_F(WorkerTest, FailedLaunchHandsBackFalseAndRunsNoLoop) {
   EXPECT_EQ(HandBacks(), 1);
 }
 
-TEST_F(WorkerTest, IgnoreProcessEndWaitsOnlyForTermination) {
-  mMethod.IgnoreProcessEnd = true;
-  mProcesses.WaitsBeforeEnd = 0;  // the process has ended, but nobody asks
-  mProcesses.OnOpen = [this](int count) {
-    if (count == 1000) mWorker->Terminate();
+TEST_F(WorkerTest, IgnoringTheProcessEndPausesEachPassInsteadOfWaiting) {
+  struct Case {
+    const char* name;
+    bool byTimeOut;
+    long passes;  // opens by id, each followed by its pause
+    const char* last;
   };
-  EXPECT_EQ(Run(0), (Lines{"Install Method = 0", "Break by user terminate"}));
-  EXPECT_EQ(Count(mProcesses.Snapshot().Calls, "Wait 200"), 0);
+  const Case cases[] = {
+      {"until termination", false, 25, "Break by user terminate"},
+      // The pauses are the only time that passes: 30 of them make 6 s, which
+      // the 31st pass finds beyond the 5 s.
+      {"until the time-out", true, 30, "Break by time out"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CaseFakes fakes;
+    fakes.Processes.WaitsBeforeEnd = 0;  // the process has ended, but nobody asks
+    fakes.Processes.OnLaunch = [this] { mWorkerThread = std::this_thread::get_id(); };
+    // The run without a time-out is asked to terminate at its 25th pass; the
+    // other only at its 10000th, should it never end by itself (a fault
+    // under test).
+    fakes.Processes.OnOpen = [this, &c](int count) {
+      if (count == (c.byTimeOut ? 10000 : 25)) mWorker->Terminate();
+    };
+    mMethod.IgnoreProcessEnd = true;
+    mMethod.UseTimeout = c.byTimeOut ? 1 : 0;
+    mMethod.TimeoutSeconds = 5;
+    RunWorker(0);
+    EXPECT_EQ(fakes.Console.Writes(), (Lines{"Install Method = 0\n", std::string(c.last) + "\n"}));
+    const Lines calls = fakes.Processes.Snapshot().Calls;
+    EXPECT_EQ(Count(calls, "Open 4242"), c.passes);
+    EXPECT_EQ(Count(calls, "Wait 200"), 0);
+    EXPECT_EQ(fakes.Clock.SleepsOn(mWorkerThread), std::vector<std::uint32_t>(c.passes, 200))
+        << "each pass pauses as long as the wait it leaves out";
+    EXPECT_EQ(fakes.Clock.Sleeps().size(), static_cast<std::size_t>(c.passes)) << "all on the worker";
+    EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
+  }
+}
+
+TEST_F(WorkerTest, DestroyingARunningWorkerEndsItsRunBeforeTheTrackerGoes) {
+  mProcesses.WaitsBeforeEnd = -1;  // the installer never ends
+  std::atomic<int> waits{0};
+  mProcesses.OnWait = [&waits](int count) { waits = count; };
+  DebugConsoleInstance(true);
+  RunScenario([&](ScenarioForm& form) {
+    auto* worker = new ExecuteProgram(true, mParam, &mMethod, INSTALLMETHOD::WaitLaunchedExe);
+    worker->FreeOnTerminate = false;
+    worker->Start();
+    // Serves the worker's hand-back until it is waiting on the installer.
+    while (waits < 2) {
+      framework::CheckSynchronize();
+      std::this_thread::yield();
+    }
+    delete worker;
+    form.Close();
+  });
+  EXPECT_EQ(Trace(), (Lines{"Install Method = 0", "Break by user terminate"})) << "the run was asked to end";
+  EXPECT_EQ(mCom.CallsOn(mWorkerThread), (Lines{"CoInitializeEx 6", "CoUninitialize", "CoUninitialize",
+                                                "CoUninitialize"}))
+      << "the run ended on its thread, the tracker's two releases last";
+  EXPECT_EQ(mCom.CallsOn(mMainThread), (Lines{"CoInitialize", "CoInitializeEx 2", "CoInitializeSecurity",
+                                              "CoUninitialize"}))
+      << "the application's initialisation and the tracker's connection attempt; the destructor found the "
+         "tracker gone";
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,11 +36,19 @@ const platform::Handle kSentinel = reinterpret_cast<platform::Handle>(0x77);
 // Explorer first, then two setups: "setup" matches MySetup.exe (id 20) first.
 const List kThreeSetups = {{4, u"explorer.exe"}, {20, u"MySetup.exe"}, {30, u"setup.exe"}};
 
+// The program's own process id, as the fakes give it.
+constexpr platform::ProcessId kOwnId = 9000;
+
 // Stops a run that would not end by itself (a fault under test) instead of
-// letting it search or wait for ever: at the 10000th search or wait the
-// worker is asked to terminate, and the test's expectations fail.
-void GuardAgainstRunaway(FakeProcesses& processes, ExecuteProgram* const& worker) {
+// letting it search, wait or read the clock for ever: at the 10000th search,
+// wait or reading the worker is asked to terminate, and the test's
+// expectations fail.
+void GuardAgainstRunaway(FakeProcesses& processes, FakeClock& clock, ExecuteProgram* const& worker) {
   constexpr int kRunaway = 10000;
+  clock.OnNow = [onNow = clock.OnNow, &worker](long n) {
+    if (onNow) onNow(n);
+    if (n == kRunaway) worker->Terminate();
+  };
   processes.OnSnapshot = [onSnapshot = processes.OnSnapshot, &worker](int n) {
     if (onSnapshot) onSnapshot(n);
     if (n == kRunaway) worker->Terminate();
@@ -58,12 +65,12 @@ class SpecificExeTest : public WorkerFixture {
 
   // Runs one method-2 request to its end; returns the trace lines.
   Lines Run() {
-    RunOn(mProcesses);
+    RunOn(mProcesses, mClock);
     return Trace();
   }
-  // Runs one method-2 request to its end on the given process fakes.
-  void RunOn(FakeProcesses& processes) {
-    GuardAgainstRunaway(processes, mWorker);
+  // Runs one method-2 request to its end on the given fakes.
+  void RunOn(FakeProcesses& processes, FakeClock& clock) {
+    GuardAgainstRunaway(processes, clock, mWorker);
     RunWorker(INSTALLMETHOD::WaitSpecificExe);
   }
 
@@ -112,10 +119,19 @@ TEST_F(SpecificExeTest, ANameMatchesWhereverItOccursInTheExecutableNameIgnoringC
       {"empty name never matches", u"", kThreeSetups, false, 0, u""},
       {"empty name, empty executable name", u"", {{5, u""}}, false, 0, u""},
       {"empty list", u"setup", {}, false, 0, u""},
+      {"the program itself is passed over", u"setup", {{kOwnId, u"ToolbarSetup.exe"}, {30, u"setup.exe"}}, true, 30,
+       u"setup.exe"},
+      {"the program alone has the name", u"setup", {{4, u"explorer.exe"}, {kOwnId, u"ToolbarSetup.exe"}}, false, 0,
+       u""},
+      {"passed over by its id, whatever its name", u"setup", {{kOwnId, u"setup.exe"}, {31, u"MySetup.exe"}}, true, 31,
+       u"MySetup.exe"},
+      {"another process of the program's name", u"setup", {{kOwnId + 1, u"ToolbarSetup.exe"}}, true, kOwnId + 1,
+       u"ToolbarSetup.exe"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CaseFakes fakes;
+    fakes.Processes.OwnId = kOwnId;
     fakes.Processes.ProcessList = c.list;
     mMethod.SpecificExeName = c.wanted;
     ExecuteProgram worker(true, mParam, &mMethod, INSTALLMETHOD::WaitSpecificExe);
@@ -354,7 +370,7 @@ TEST_F(SpecificExeTest, ANameThatNeverAppearsIsSearchedEvery200msUntilTerminatio
     SearchFor(c.wanted);
     TimeOutAfter(1);  // five seconds of searching pass: the time-out is not looked at
     mRemoveStagedAtEnd = true;
-    RunOn(fakes.Processes);
+    RunOn(fakes.Processes, fakes.Clock);
     const std::vector<std::string> writes = fakes.Console.Writes();
     EXPECT_EQ(writes, (Lines{"Install Method = 2\n", kEnter + "\n", "Break by user terminate\n", kLeave + "\n"}));
     const std::vector<FakeClock::Pause> sleeps = fakes.Clock.Sleeps();
@@ -385,38 +401,61 @@ TEST_F(SpecificExeTest, TheLaunchedInstallerMatchesItself) {
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
 
-TEST_F(SpecificExeTest, AMatchThatEndsBeforeItIsOpenedLeavesANullHandleWaitedOnWithoutPause) {
+TEST_F(SpecificExeTest, TheProgramItselfIsNeverWaitedFor) {
+  // The program's own name holds the name looked for; the helper that has it
+  // too shows up in the third snapshot.
+  const List helper = {{kOwnId, u"ToolbarSetup.exe"}, {4242, u"Norvik_TB_Installer.exe"}, {77, u"SetupHelper.exe"}};
+  mProcesses.OwnId = kOwnId;
+  mProcesses.ListForSnapshot = [&helper](int n) { return n < 3 ? List(helper.begin(), helper.begin() + 2) : helper; };
+  mProcesses.WaitsBeforeEnd = 2;
+  SearchFor(u"Setup");
+  const Lines trace = Run();
+  ASSERT_EQ(trace.size(), 8u);
+  EXPECT_EQ(trace[4], "Exe Found : SetupHelper.exe");
+  EXPECT_EQ(Lines(trace.begin() + 6, trace.end()), (Lines{"Break by handle closed", kLeave}));
+  const FakeProcesses::Record record = mProcesses.Snapshot();
+  EXPECT_EQ(Count(record.Calls, "Snapshot"), 4) << "the searches before the helper came found nothing";
+  EXPECT_EQ(Count(record.Calls, "Open " + std::to_string(kOwnId)), 0);
+  EXPECT_EQ(record.WaitedOn, (Lines{"opened 1", "opened 1", "opened 1"}));
+  EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
+}
+
+TEST_F(SpecificExeTest, AMatchThatEndsBeforeItIsOpenedLeavesANullHandleWaitedOnWithAPauseEachPass) {
   struct Case {
     const char* name;
     bool byTimeOut;
+    long waits;
     std::string last;
   };
-  const Case cases[] = {{"until termination", false, "Break by user terminate"},
-                        {"until the time-out", true, "Break by time out"}};
+  const Case cases[] = {
+      {"until termination", false, 50, "Break by user terminate"},
+      // The pauses are the only time that passes: the search's and 29 more
+      // make 6 s, which the 30th waiting pass finds beyond the 5 s.
+      {"until the time-out", true, 29, "Break by time out"},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CaseFakes fakes;
     // Listed at the searching call, gone at the opening call.
     fakes.Processes.ListForSnapshot = [](int n) { return n == 1 ? kThreeSetups : List{{4, u"explorer.exe"}}; };
-    fakes.Processes.OnWait = [&](int n) {
-      if (n == 50) {
-        if (c.byTimeOut) {
-          fakes.Clock.Advance(10);
-        } else {
-          mWorker->Terminate();
-        }
-      }
-    };
+    if (!c.byTimeOut) {
+      fakes.Processes.OnWait = [&](int n) {
+        if (n == 50) mWorker->Terminate();
+      };
+    }
     SearchFor(u"setup");
     mMethod.UseTimeout = c.byTimeOut ? 1 : 0;
     mMethod.TimeoutSeconds = 5;
-    RunOn(fakes.Processes);
+    RunOn(fakes.Processes, fakes.Clock);
     EXPECT_EQ(fakes.Console.Writes(), (Lines{"Install Method = 2\n", kEnter + "\n", c.last + "\n", kLeave + "\n"}))
         << "no open, so no trace of one";
     const FakeProcesses::Record record = fakes.Processes.Snapshot();
-    EXPECT_EQ(record.WaitedOn, Lines(50, "none"));
+    EXPECT_EQ(record.WaitedOn, Lines(static_cast<std::size_t>(c.waits), "none"));
     EXPECT_EQ(Count(record.Calls, "Snapshot"), 2) << "no search once a match was seen";
-    EXPECT_EQ(fakes.Clock.Sleeps().size(), 1u) << "one pause after the search, none in the waiting passes";
+    const std::vector<FakeClock::Pause> sleeps = fakes.Clock.Sleeps();
+    EXPECT_EQ(sleeps.size(), static_cast<std::size_t>(1 + c.waits))
+        << "one pause after the search, one in each waiting pass";
+    EXPECT_TRUE(std::all_of(sleeps.begin(), sleeps.end(), [](const FakeClock::Pause& p) { return p.Milliseconds == 200; }));
     EXPECT_LT(IndexOf(record.Calls, "Close launched"), IndexOf(record.Calls, "Wait 200"));
     EXPECT_TRUE(fakes.Processes.EveryHandleClosedOnce());
   }
@@ -437,37 +476,20 @@ TEST_F(SpecificExeTest, TheTimeOutCountsFromTheStartOnceTheProcessIsFound) {
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
 
-// A clock whose calendar time jumps far ahead after a number of readings, so
-// that a loop that only reads the clock can be stopped by its time-out.
-class JumpingClock final : public platform::Clock {
- public:
-  explicit JumpingClock(int readings) : mReadings(readings) {}
-  std::int64_t Now() override { return ++mRead > mReadings ? FakeClock::kStart + 3600 : FakeClock::kStart; }
-  std::uint64_t TickMs() override { return 0; }
-  void Sleep(std::uint32_t) override { ++mSleeps; }
-  int Readings() const { return mRead.load(); }
-  int Sleeps() const { return mSleeps.load(); }
-
- private:
-  const int mReadings;
-  std::atomic<int> mRead{0};
-  std::atomic<int> mSleeps{0};
-  platform::ScopedClockForTesting mScope{*this};
-};
-
-TEST_F(SpecificExeTest, IgnoringTheProcessEndNeverWaitsOnIt) {
+TEST_F(SpecificExeTest, IgnoringTheProcessEndNeverWaitsOnItAndPausesEachPass) {
   mProcesses.ProcessList = kThreeSetups;
   mProcesses.WaitsBeforeEnd = 0;  // the process has ended, but nobody asks
   SearchFor(u"setup");
   mMethod.IgnoreProcessEnd = true;
-  TimeOutAfter(60);
-  JumpingClock clock(500);  // the start, then 499 passes, then an hour later
+  TimeOutAfter(5);
   // The sixth handle issued (launched, token, snapshot, token, snapshot) is 0x1014.
   EXPECT_EQ(Run(), (Lines{"Install Method = 2", kEnter, "Handle : 4116", "Error Code : 0", "Exe Found : MySetup.exe",
                           "Handle : 4116", "Break by time out", kLeave}));
   EXPECT_TRUE(mProcesses.Snapshot().WaitedOn.empty());
-  EXPECT_EQ(clock.Readings(), 501);
-  EXPECT_EQ(clock.Sleeps(), 1) << "one pause after the search; the passes run without one";
+  // The pauses are the only time that passes: the search's and 29 more make
+  // 6 s, which the 30th waiting pass finds beyond the 5 s.
+  EXPECT_EQ(mClock.SleepsOn(mWorkerThread), std::vector<std::uint32_t>(30, 200))
+      << "one pause after the search, then one in each waiting pass";
   EXPECT_TRUE(mProcesses.EveryHandleClosedOnce());
 }
 
@@ -493,16 +515,14 @@ TEST_F(SpecificExeTest, AFailedLaunchRunsNoLoopButEntersAndLeaves) {
   EXPECT_EQ(HandBacks(), 1);
 }
 
-TEST_F(SpecificExeTest, ALaunchWithoutAHandleWaitsOnNothingUntilTheTimeOut) {
+TEST_F(SpecificExeTest, ALaunchWithoutAHandleWaitsOnNothingWithAPauseEachPassUntilTheTimeOut) {
   mProcesses.LaunchGivesHandle = false;
-  mProcesses.OnWait = [this](int n) {
-    if (n == 40) mClock.Advance(10);
-  };
   TimeOutAfter(5);
   EXPECT_EQ(Run(), (Lines{"Install Method = 2", kEnter, "Break by time out", kLeave}));
   const FakeProcesses::Record record = mProcesses.Snapshot();
-  EXPECT_EQ(record.WaitedOn, Lines(40, "none"));
-  EXPECT_TRUE(mClock.Sleeps().empty());
+  // 30 pauses make 6 s, which the 31st pass finds beyond the 5 s.
+  EXPECT_EQ(record.WaitedOn, Lines(30, "none"));
+  EXPECT_EQ(mClock.SleepsOn(mWorkerThread), std::vector<std::uint32_t>(30, 200));
 }
 
 }  // namespace

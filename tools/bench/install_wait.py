@@ -6,9 +6,13 @@ waits for a 10-second installer, as a share of that time (install method 0,
 through the dialog). For install method 2 (through the install driver, on a
 starter that launches a helper and ends): the median time from the helper's
 end to the end of the wait, and the driver's CPU time while it searches for
-a name that appears only after 10 seconds, as a share of that time.
+a name that appears only after 10 seconds, as a share of that time. For the
+waits whose passes cannot wait on the process (through the install driver):
+the driver's CPU time over 10 seconds of each, as a share of that time:
+method 0 and method 2 with the process's end ignored, and method 2 whose
+found process could not be opened (no handle to wait on).
 
-  tools/bench/install_wait.py BUILD_DIR [--runs N] [--installer-seconds S] [--methods 0,2]
+  tools/bench/install_wait.py BUILD_DIR [--runs N] [--installer-seconds S] [--methods 0,2,pauses]
 
 BUILD_DIR is a linux or windows build folder with the stand-in installer
 built, and bin/ToolbarSetup[.exe] for method 0 and bin/nvk_install_driver[.exe]
@@ -25,7 +29,10 @@ wineserver (Windows), sampled from the installer's start until shortly before
 its end. Method 2 is measured the same way: the helper is held on a release
 file (looked for every 20 ms), released once the search has found it; the
 search's CPU is sampled from the starter's start until shortly before it
-launches the helper.
+launches the helper. The waits without a process to wait on run with a
+time-out a few seconds beyond the sample: the driver's CPU is sampled for
+installer-seconds from the helper's start (the search has found it by then
+where there is one), and the wait must then end by the time-out.
 """
 
 import argparse
@@ -181,6 +188,44 @@ def measure_method2(options, windows, install_run, systest):
     return ends, report
 
 
+# The waits whose passes have no process to wait on: (label, install method,
+# driver options). The starter's helper is held until the end; with /NOOPEN
+# the search finds it but cannot open it, as one that ended before it was
+# opened.
+PAUSING_WAITS = (
+    ("method 0, the process's end ignored", 0, ["/IGNOREEND"]),
+    ("method 2, the process's end ignored", 2, ["/IGNOREEND"]),
+    ("method 2, the found process not opened", 2, ["/NAME:SetupProgram", "/SEARCH", "/NOOPEN"]),
+)
+
+
+def measure_pauses(options, windows, install_run, systest):
+    """The pausing waits through the install driver: CPU report lines."""
+    run_dir = systest.RUN_DIR
+    timeout = int(options.installer_seconds) + 3
+    report = []
+    for index, (label, method, driver_options) in enumerate(PAUSING_WAITS):
+        folder = run_dir / f"pause-{index}"
+        subprocess.run(["rm", "-rf", str(folder)], check=True)
+        install_run.stage_starter(folder)
+        with install_run.DriverRun(folder, method, driver_options + [f"/TIMEOUT:{timeout}"]) as run:
+            if len(run.wait_records(2)) < 2:
+                raise SystemExit("the helper did not start")
+            cpu = CpuSample(windows, "nvk_install_driver.exe", run.log, run.process.pid, systest)
+            time.sleep(options.installer_seconds)
+            lines = cpu.report("wine process of the driver" if windows else "driver", "waiting")
+            if not run.process.running():
+                raise SystemExit(f"{label}: the wait ended within the sample")
+            run.wait_driver_end()
+            result, trace = run.release_and_finish()
+            if "Break by time out" not in trace:
+                raise SystemExit(f"{label}: the wait did not end by its time-out: {result} {trace}")
+        reap(windows, install_run)
+        report.append(f"  {label}:")
+        report.extend("  " + line for line in lines)
+    return report
+
+
 class CpuSample:
     """CPU time of the program under test (and of the wineserver) from now on."""
 
@@ -221,7 +266,8 @@ def main():
     parser.add_argument("build", type=Path)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--installer-seconds", type=float, default=10.0)
-    parser.add_argument("--methods", default="0,2", help="install methods to measure, comma-separated (0, 2)")
+    parser.add_argument("--methods", default="0,2,pauses",
+                        help="what to measure, comma-separated: install methods 0 and 2, and the waits that pause")
     options = parser.parse_args()
     methods = {m.strip() for m in options.methods.split(",")}
     build = options.build.resolve()
@@ -244,6 +290,8 @@ def main():
             exits, hides, report0 = measure_method0(options, windows, install_run, systest)
         if "2" in methods:
             ends, report2 = measure_method2(options, windows, install_run, systest)
+        if "pauses" in methods:
+            report_pauses = measure_pauses(options, windows, install_run, systest)
     finally:
         if windows:
             subprocess.run([str(support / "wineprefix"), "stop", str(run_dir)], capture_output=True)
@@ -260,6 +308,9 @@ def main():
         print("Install method 2 (search for \"SetupProgram\", then wait for it):")
         print(median_line("helper's end to the wait's end:", ends))
         print("\n".join(report2))
+    if "pauses" in methods:
+        print(f"Waits without a process to wait on (install driver, {options.installer_seconds:g} s each):")
+        print("\n".join(report_pauses))
     return 0
 
 
