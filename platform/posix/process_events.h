@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform::posix {
 
@@ -73,6 +74,19 @@ class ProcessEventService {
   // The source in use, None while the service is not running.
   ProcessEventSource Source() const;
 
+  // Events known first-hand, from whoever launched a tree of processes and
+  // follows it exactly (the tree helper): they are delivered in order, after
+  // the events already queued. `delivered` (may be empty) is called once
+  // every subscriber has had them, or at once when the service is not
+  // running or stops first; on any thread, without a lock of the service's.
+  void Report(std::vector<ProcessEvent> events, std::function<void()> delivered);
+  // From now on the source leaves out every process below root (not root
+  // itself): its starts and stops come through Report. Call it before root
+  // starts any process.
+  void LeaveOutTree(std::uint32_t root);
+  // The source reports the processes below root again.
+  void EndLeaveOutTree(std::uint32_t root);
+
   // Test hooks.
   // While stalled, the source reads nothing (the kernel's queue fills up).
   void StallSourceForTesting(bool stalled);
@@ -89,5 +103,11 @@ class ProcessEventService {
 // See ProcessEventService::Subscribe and ::Unsubscribe.
 std::uint64_t SubscribeProcessEvents(ProcessEventKind kind, ProcessEventCallback callback);
 void UnsubscribeProcessEvents(std::uint64_t id);
+// The process-wide service's source (None while nothing is subscribed), its
+// first-hand reports and the trees it leaves out.
+ProcessEventSource ProcessEventsSource();
+void ReportProcessEvents(std::vector<ProcessEvent> events, std::function<void()> delivered);
+void LeaveOutProcessTree(std::uint32_t root);
+void EndLeaveOutProcessTree(std::uint32_t root);
 
 }  // namespace platform::posix
