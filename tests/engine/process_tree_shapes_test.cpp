@@ -30,10 +30,18 @@ class ProcessTreeShapes : public ::testing::Test {
     return mRunner.Run(shape, standin::Utf8(mFolder.Path() / "tree.log"), 30, 20, duringRun);
   }
 
+  // The tracker's last lines, to tell why a wait went wrong.
+  static std::string TrackerTail(const tree_run::TreeRun& run) {
+    std::string tail = "the tracker's last lines:";
+    const std::size_t from = run.TrackerLines.size() > 30 ? run.TrackerLines.size() - 30 : 0;
+    for (std::size_t i = from; i < run.TrackerLines.size(); ++i) tail += "\n  " + run.TrackerLines[i];
+    return tail;
+  }
+
   // The worker's lines, every process ended before the wait did, and how
   // many processes the tree had.
   static void ExpectWaitedForTheWholeTree(const tree_run::TreeRun& run, std::size_t processes) {
-    EXPECT_EQ(run.WorkerLines, (Lines{"Install Method = 1", "Break by handle closed"}));
+    EXPECT_EQ(run.WorkerLines, (Lines{"Install Method = 1", "Break by handle closed"})) << TrackerTail(run);
     EXPECT_EQ(run.Processes.size(), processes);
     for (const tree_run::TreeProcess& process : run.Processes) {
       EXPECT_GE(process.EndedNs, 0) << process.Id << " never ended";
