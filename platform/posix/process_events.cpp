@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/posix/known_processes.h"
@@ -189,7 +190,9 @@ void ProcessEventEngine::EnqueueReported(std::vector<ProcessEvent>& events, std:
 void ProcessEventEngine::SourceMain() {
   const std::chrono::milliseconds interval =
       std::clamp(mCore->mOptions.PollInterval, std::chrono::milliseconds(1), kLongestPollInterval);
-  if (mConnector != nullptr && RunConnectorSource(*mConnector, mKnown, mControl)) return;
+  const std::chrono::milliseconds gather =
+      std::clamp(mCore->mOptions.GatherInterval, std::chrono::milliseconds(0), kLongestPollInterval);
+  if (mConnector != nullptr && RunConnectorSource(*mConnector, gather, mKnown, mControl)) return;
   // Polling from the start, or on from a connector that failed.
   if (mConnector != nullptr) mConnector.reset();
   RunPollingSource(interval, mKnown, mControl);
@@ -202,6 +205,7 @@ void ProcessEventEngine::DeliveryMain() {
   std::vector<std::shared_ptr<Subscription>> targets;
   std::vector<ProcessEvent> batch;
   std::vector<Mark> marks;
+  std::unordered_set<std::uint32_t> endedInBatch;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mQueueMutex);
@@ -214,11 +218,20 @@ void ProcessEventEngine::DeliveryMain() {
       batch.swap(mQueue);
       marks.swap(mMarks);
     }
+    // A process whose stop came in the same batch as its start has ended:
+    // /proc has nothing left to name it by, and under a storm of short
+    // processes those reads would be most of this thread's work.
+    endedInBatch.clear();
+    for (const ProcessEvent& event : batch) {
+      if (event.Kind == ProcessEventKind::Stop) endedInBatch.insert(event.ProcessId);
+    }
     std::size_t delivered = 0;
     std::size_t nextMark = 0;
     for (ProcessEvent& event : batch) {
       if (event.Kind == ProcessEventKind::Start) {
-        if (event.ProcessName.empty()) event.ProcessName = ReadProcName(event.ProcessId);
+        if (event.ProcessName.empty() && endedInBatch.count(event.ProcessId) == 0) {
+          event.ProcessName = ReadProcName(event.ProcessId);
+        }
         names[event.ProcessId] = event.ProcessName;
       } else {
         const auto known = names.find(event.ProcessId);

@@ -21,7 +21,7 @@ struct ProcessEvent {
   // parent it was known with (0 when unknown).
   std::uint32_t ParentProcessId = 0;
   // The executable's base name in UTF-8; may be empty (the process was gone
-  // before its name could be read).
+  // before its name could be read, or its stop came with its start).
   std::string ProcessName;
 };
 
@@ -43,6 +43,10 @@ struct ProcessEventServiceOptions {
   int ReceiveBufferBytes = 0;
   // Time between two /proc scans in polling mode (at most 250 ms in use).
   std::chrono::milliseconds PollInterval{200};
+  // How long the connector's reader lets a burst of reports gather after the
+  // first one before reading them all (0: reads each at once). One pass over
+  // many reports costs far less than a wake-up of both threads for each.
+  std::chrono::milliseconds GatherInterval{10};
 };
 
 // One event service: a source thread that reads the kernel's events (or scans

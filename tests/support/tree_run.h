@@ -93,11 +93,13 @@ inline std::vector<TreeProcess> ReadLog(const std::string& log) {
 
 // Runs method 1 on the shape with a time-out (against hanging), then waits up
 // to settleSeconds for every process of the tree to write its end. duringRun,
-// if any, runs on the main thread right after the worker has started.
+// if any, runs on the main thread right after the worker has started. With
+// openConsole false the debug console stays as it is (closed unless opened
+// before): no lines are recorded.
 class ShapeRunner {
  public:
   TreeRun Run(const std::string& shape, const std::string& log, std::int32_t timeoutSeconds = 30,
-              int settleSeconds = 20, const std::function<void()>& duringRun = {}) {
+              int settleSeconds = 20, const std::function<void()>& duringRun = {}, bool openConsole = true) {
     std::remove(log.c_str());
     ExeParameter request;
     request.FileName = ShapesProgram();
@@ -112,7 +114,7 @@ class ShapeRunner {
     request.ResultFlag = &flag;
 
     const std::size_t written = mConsole.Writes().size();
-    DebugConsoleInstance(true);
+    if (openConsole) DebugConsoleInstance(true);
     TreeRun run;
     RunScenario([&](ScenarioForm& form) {
       auto* worker = new ExecuteProgram(true, request, &method, INSTALLMETHOD::WaitProcessTree);
