@@ -23,7 +23,7 @@ void TreeFollower::Run() {
 
 bool TreeFollower::Round() {
   // 1. Which members have ended: the watched ones by their watch, the others
-  // (ended before they could be watched) by the last scan, without waiting.
+  // by the last scan (then without waiting).
   const bool seenEnded = std::any_of(mMembers.begin(), mMembers.end(), [](const auto& m) { return m.second.SeenEnded; });
   std::vector<std::uint32_t> ended = mSystem.EndedWatched(seenEnded ? 0 : mScanMilliseconds);
   for (const auto& [id, member] : mMembers) {
@@ -86,8 +86,10 @@ void TreeFollower::Discover(const std::vector<ProcInfo>& scan) {
       // program: its own parent has ended and may never have been seen.
       const std::uint32_t countedUnder = parent == mOwnId ? mLaunched : parent;
       ReportStart(child->Id, countedUnder, mSystem.NameOf(child->Id));
+      // One that cannot be watched (gone already, or no descriptor left) is
+      // looked at by the scans; a zombie has ended.
       const bool watched = !child->Zombie && mSystem.Watch(child->Id, child->StartTicks);
-      mMembers[child->Id] = Member{countedUnder, child->StartTicks, watched, !watched};
+      mMembers[child->Id] = Member{countedUnder, child->StartTicks, watched, child->Zombie};
       parents.push_back(child->Id);
     }
   }

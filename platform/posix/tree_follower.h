@@ -45,7 +45,8 @@ class FollowerSystem {
   // The executable's base name of a process; empty when it is gone.
   virtual std::string NameOf(std::uint32_t id) = 0;
   // Begins to watch a process that the scan showed with this start time.
-  // False when it has ended, is gone, or its id now belongs to another one.
+  // False when it has ended, is gone, its id now belongs to another one, or
+  // no watch can be had (no descriptor left).
   virtual bool Watch(std::uint32_t id, std::uint64_t startTicks) = 0;
   // Ends the watch of a process (nothing when it is not watched).
   virtual void Unwatch(std::uint32_t id) = 0;

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -124,6 +125,12 @@ void ReportLaunchFailed(int error) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
+  // One descriptor per process of the tree that is watched: as many as allowed.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   // Orphans of the tree come here from now on, whatever sessions they make.
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     ReportLaunchFailed(errno);

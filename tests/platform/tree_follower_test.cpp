@@ -87,13 +87,15 @@ class FakeSystem final : public FollowerSystem {
   std::string NameOf(std::uint32_t id) override { return Exists(id) ? "p" + std::to_string(id) : std::string(); }
   bool Watch(std::uint32_t id, std::uint64_t startTicks) override {
     const auto found = mProcesses.find(id);
-    if (found == mProcesses.end() || found->second.Start != startTicks || found->second.Now != State::Running) {
+    if (found == mProcesses.end() || found->second.Start != startTicks || found->second.Now != State::Running ||
+        mRefused.count(id) != 0) {
       return false;
     }
     mWatched.insert(id);
     return true;
   }
   void Unwatch(std::uint32_t id) override { mWatched.erase(id); }
+  void RefuseWatch(std::uint32_t id) { mRefused.insert(id); }
   std::vector<std::uint32_t> EndedWatched(int) override {
     std::vector<std::uint32_t> ended;
     for (const std::uint32_t id : mWatched) {
@@ -126,6 +128,7 @@ class FakeSystem final : public FollowerSystem {
  private:
   std::map<std::uint32_t, Process> mProcesses;
   std::set<std::uint32_t> mWatched;
+  std::set<std::uint32_t> mRefused;
   std::uint64_t mTicks = 10;
   std::function<void()> mAfterScan;
   std::vector<std::string> mReports;
@@ -229,19 +232,28 @@ TEST_F(TreeFollowerTest, AnOrphanThatCameAndEndedBetweenTwoScansIsStillReportedA
   EXPECT_TRUE(mSystem.ZombieChildrenOfHelper().empty());
 }
 
-TEST_F(TreeFollowerTest, AProcessFoundEndedIsStoppedOnlyAfterTheNextScan) {
-  // 300 ends unreaped (its parent, the installer, has not waited yet): it is
-  // found as a zombie; a child it left is found by the scan after.
+TEST_F(TreeFollowerTest, AProcessThatCannotBeWatchedIsStoppedOnceAScanHasShownItEnded) {
+  // 300 ends unreaped (its parent, the installer, has not waited yet) just
+  // after the scan that found it: its watch fails; 301, which it left, is
+  // found by that scan. 302 cannot be watched while it runs (no descriptor).
   mSystem.Spawn(300, kInstaller);
   mSystem.Spawn(301, 300);
+  mSystem.Spawn(302, kInstaller);
+  mSystem.RefuseWatch(302);
   mSystem.AfterNextScan([this] { mSystem.End(300, false); });
   EXPECT_TRUE(mFollower.Round());
-  EXPECT_EQ(mSystem.Reports(), (Lines{"start 300 under 200 p300", "start 301 under 300 p301"}));
+  EXPECT_EQ(mSystem.Reports(), (Lines{"start 300 under 200 p300", "start 302 under 200 p302", "start 301 under 300 p301"}));
+  EXPECT_TRUE(mFollower.Round());  // this scan shows 300 ended and 302 running
+  EXPECT_EQ(mSystem.Reports().size(), 3u);
   EXPECT_TRUE(mFollower.Round());
   EXPECT_EQ(mSystem.Reports().back(), "stop 300 under 200");
-  // Found once, stopped once: later scans still list the zombie.
+  // Stopped once: later scans still list the zombie. 302 runs on unstopped.
+  for (int round = 0; round < 3; ++round) EXPECT_TRUE(mFollower.Round());
+  EXPECT_EQ(mSystem.Reports().size(), 4u);
+  mSystem.End(302);
   EXPECT_TRUE(mFollower.Round());
-  EXPECT_EQ(mSystem.Reports().size(), 3u);
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_EQ(mSystem.Reports().back(), "stop 302 under 200");
 }
 
 TEST_F(TreeFollowerTest, TheFollowerEndsOnlyWhenNoMemberAndNoChildIsLeft) {
