@@ -6,15 +6,19 @@
 // events are refused, and the tree helper follows the tree.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/posix/proc_scan.h"
+#include "platform/posix/process_events.h"
 #include "platform/process.h"
 #include "tests/platform/standin.h"
 #include "tests/support/tree_run.h"
@@ -169,6 +173,27 @@ TEST_F(UnprivilegedProcessTreeShapes, AnOrphanOfTheProgramsOwnChildStaysOutsideT
   EXPECT_EQ(std::count(run.TrackerLines.begin(), run.TrackerLines.end(), joined), 0) << "the orphan joined the tree";
   kill(static_cast<pid_t>(orphan), SIGKILL);
   ExpectNothingLeftBehind(run);
+}
+
+// A file that cannot be run fails the followed launch with the error a plain
+// launch gives, and the helper that tried is reaped.
+TEST_F(UnprivilegedProcessTreeShapes, AFileThatCannotRunFailsTheLaunchAndLeavesNoHelper) {
+  using platform::posix::ProcessEventKind;
+  const std::filesystem::path file = mFolder.Path() / "not-a-program";
+  std::ofstream(file) << "data\n";
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const std::uint64_t subscription = platform::posix::SubscribeProcessEvents(ProcessEventKind::Start, [](auto&) {});
+  ASSERT_NE(subscription, 0u);
+  EXPECT_EQ(platform::posix::ProcessEventsSource(), platform::posix::ProcessEventSource::Polling);
+  platform::LaunchRecord record;
+  record.File = platform::Utf8ToWide(standin::Utf8(file));
+  record.FollowTree = true;
+  platform::Handle launched = nullptr;
+  EXPECT_FALSE(platform::SystemProcesses().Launch(record, &launched));
+  EXPECT_EQ(platform::SystemProcesses().LastError(), static_cast<std::uint32_t>(EACCES));
+  EXPECT_EQ(launched, nullptr);
+  platform::posix::UnsubscribeProcessEvents(subscription);
+  ExpectNothingLeftBehind(tree_run::TreeRun{});
 }
 
 }  // namespace
