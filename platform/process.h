@@ -28,6 +28,11 @@ struct LaunchRecord {
   std::u16string Parameters;  // its command-line arguments, one text
   std::u16string Directory;   // its working folder; empty: the current folder
   std::int32_t ShowCommand = 1;
+  // The caller follows the launched program's whole process tree (install
+  // method 1). Linux only; ignored on Windows. Without the kernel's process
+  // events the launch then goes through the tree helper, so that the tree's
+  // short-lived processes and orphans are reported exactly.
+  bool FollowTree = false;
 };
 
 // One entry of a process snapshot.

@@ -85,6 +85,7 @@ bool ProcessEngine::LaunchProcess(const ExeParameter& exeParam) {
   mExecInfo.Record.Parameters = exeParam.Parameters;
   mExecInfo.Record.Directory = common::FolderPart(exeParam.FileName, platform::PathDelimitersOfPlatform());
   mExecInfo.Record.ShowCommand = exeParam.ShowCommand;
+  mExecInfo.Record.FollowTree = true;
   if (!processes.Launch(mExecInfo.Record, &mExecInfo.Process)) {
     com.CoUninitialize();
     return false;

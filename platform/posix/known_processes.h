@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -12,9 +14,28 @@
 
 namespace platform::posix {
 
+// The roots of process trees whose starts and stops someone reports
+// first-hand (a helper that launched the tree): the source leaves out every
+// process below a root while the root is listed. Any thread.
+class ReportedTrees {
+ public:
+  void Add(std::uint32_t root);
+  void Remove(std::uint32_t root);
+  // The roots listed now.
+  std::set<std::uint32_t> Roots() const;
+
+ private:
+  mutable std::mutex mMutex;
+  std::set<std::uint32_t> mRoots;
+};
+
 // Not thread-safe: one thread (the source) owns it.
 class KnownProcesses {
  public:
+  // Processes below these roots are known but not reported; null: none.
+  // The trees outlive this object.
+  void LeaveOut(const ReportedTrees* trees) { mTrees = trees; }
+
   // Forgets everything and knows the running processes of the scan (zombies
   // have ended), without events.
   void Reset(const std::vector<ProcInfo>& scan);
@@ -40,14 +61,29 @@ class KnownProcesses {
   std::size_t Size() const { return mKnown.size(); }
 
  private:
+  // Not yet looked at (ReportedBy).
+  static constexpr std::uint32_t kUnresolved = 0xFFFFFFFFu;
+
   struct Known {
     std::uint32_t Parent = 0;
     std::uint64_t StartTicks = 0;
     std::string Name;
+    // The root of a first-hand reported tree it was found below; 0: none.
+    std::uint32_t ReportedBy = 0;
   };
 
-  void AppendStop(std::uint32_t id, const Known& known, std::vector<ProcessEvent>& events);
+  // The root of a reported tree the known process is below (0: none),
+  // decided once per process from its parent's.
+  std::uint32_t ResolveReportedBy(std::uint32_t id, const std::set<std::uint32_t>& roots);
+  // Its events are someone else's to report.
+  static bool LeftOut(const Known& known, const std::set<std::uint32_t>& roots) {
+    return known.ReportedBy != 0 && roots.count(known.ReportedBy) != 0;
+  }
+  std::set<std::uint32_t> Roots() const { return mTrees == nullptr ? std::set<std::uint32_t>() : mTrees->Roots(); }
+  void AppendStop(std::uint32_t id, const Known& known, const std::set<std::uint32_t>& roots,
+                  std::vector<ProcessEvent>& events);
 
+  const ReportedTrees* mTrees = nullptr;
   std::unordered_map<std::uint32_t, Known> mKnown;
 };
 

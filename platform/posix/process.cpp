@@ -18,10 +18,12 @@
 #include <vector>
 
 #include "platform/argv.h"
+#include "platform/posix/followed_launch.h"
 #include "platform/posix/handle_table.h"
 #include "platform/posix/launch_path.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/proc_scan.h"
+#include "platform/posix/process_events.h"
 #include "platform/posix/reaper.h"
 #include "platform/posix/spawn.h"
 #include "platform/posix/unique_fd.h"
@@ -41,6 +43,10 @@ class ProcessObject final : public posix::HandleObject {
  public:
   ProcessObject(posix::UniqueFd pidfd, pid_t pid, bool launched)
       : mPidfd(std::move(pidfd)), mPid(pid), mLaunched(launched) {}
+  // A program launched by the tree helper: not a child of this process, and
+  // ended once its followed run says so.
+  ProcessObject(posix::UniqueFd pidfd, pid_t pid, std::shared_ptr<posix::FollowedRun> run)
+      : mPidfd(std::move(pidfd)), mPid(pid), mLaunched(false), mRun(std::move(run)) {}
   ~ProcessObject() override {
     // A launched child is reaped when its launch handle goes, at once if it
     // has ended, otherwise by the reaper; an opened process is only let go.
@@ -50,6 +56,8 @@ class ProcessObject final : public posix::HandleObject {
   ProcessObject& operator=(const ProcessObject&) = delete;
 
   int Pidfd() const { return mPidfd.Get(); }
+  // What a wait polls: readable once the process counts as ended.
+  int EndDescriptor() const { return mRun != nullptr ? mRun->EndDescriptor() : mPidfd.Get(); }
   pid_t Pid() const { return mPid; }
   bool Launched() const { return mLaunched; }
 
@@ -57,6 +65,7 @@ class ProcessObject final : public posix::HandleObject {
   posix::UniqueFd mPidfd;
   const pid_t mPid;
   const bool mLaunched;
+  const std::shared_ptr<posix::FollowedRun> mRun;
 };
 
 class SnapshotObject final : public posix::HandleObject {
@@ -115,6 +124,11 @@ class PosixProcesses final : public ProcessServices {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
+
+    if (record.FollowTree && posix::ProcessEventsSource() == posix::ProcessEventSource::Polling) {
+      const std::string helper = posix::TreeHelperPath();
+      if (!helper.empty()) return LaunchFollowed(helper, directory, arguments, process);
+    }
 
     posix::SpawnSettings settings;
     settings.ChangeDirectory(directory);
@@ -197,7 +211,7 @@ class PosixProcesses final : public ProcessServices {
     for (;;) {
       clock_gettime(CLOCK_MONOTONIC, &now);
       const std::int64_t left = std::max<std::int64_t>(0, deadline - Milliseconds(now));
-      pollfd polled{object->Pidfd(), POLLIN, 0};
+      pollfd polled{object->EndDescriptor(), POLLIN, 0};
       const int ready = poll(&polled, 1, static_cast<int>(left));
       if (ready > 0) return kWaitObject0;
       if (ready == 0) return kWaitTimeout;
@@ -228,6 +242,21 @@ class PosixProcesses final : public ProcessServices {
   void EnablePrivilege(Handle, PrivilegeId) override {}
 
  private:
+  // Without root, /proc scans would miss short-lived processes and lose
+  // orphans: the tree helper launches the program and reports its tree.
+  bool LaunchFollowed(const std::string& helper, const std::string& directory,
+                      const std::vector<std::string>& arguments, Handle* process) {
+    posix::FollowedLaunch launched;
+    if (!posix::LaunchFollowed(helper, directory, arguments, launched)) return false;
+    if (launched.Run == nullptr) {
+      *process = mHandles.Add(std::make_shared<ProcessObject>(std::move(launched.Pidfd), launched.Pid, false));
+    } else {
+      *process = mHandles.Add(
+          std::make_shared<ProcessObject>(std::move(launched.Pidfd), launched.Pid, std::move(launched.Run)));
+    }
+    return true;
+  }
+
   static std::int64_t Milliseconds(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
   }

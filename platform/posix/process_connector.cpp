@@ -4,8 +4,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <arpa/inet.h>
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
+#include <linux/filter.h>
 #include <linux/netlink.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -45,6 +47,38 @@ class TickConverter {
   const std::int64_t mOffset;
   const std::int64_t mNanosecondsPerTick;
 };
+
+// A filter run by the kernel on every report before it is queued: only the
+// start of a new process (not of a thread) and the end of a process (its
+// leader) pass; execs, renames, thread starts and ends never wake the reader.
+// The filter's loads read big-endian words: values are compared as loaded.
+bool FilterReports(int socket) {
+  constexpr std::uint32_t kAt = NLMSG_HDRLEN + sizeof(cn_msg);  // the proc_event
+  constexpr std::uint32_t kForkChildPid = kAt + offsetof(proc_event, event_data.fork.child_pid);
+  constexpr std::uint32_t kForkChildTgid = kAt + offsetof(proc_event, event_data.fork.child_tgid);
+  constexpr std::uint32_t kExitPid = kAt + offsetof(proc_event, event_data.exit.process_pid);
+  constexpr std::uint32_t kExitTgid = kAt + offsetof(proc_event, event_data.exit.process_tgid);
+  const std::uint32_t fork = ntohl(static_cast<std::uint32_t>(proc_event::PROC_EVENT_FORK));
+  const std::uint32_t exit = ntohl(static_cast<std::uint32_t>(proc_event::PROC_EVENT_EXIT));
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kAt + offsetof(proc_event, what)),  // 0
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, fork, 0, 5),                       // 1: fork -> 2, else -> 7
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kForkChildTgid),                    // 2
+      BPF_STMT(BPF_MISC | BPF_TAX, 0),                                       // 3
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kForkChildPid),                     // 4
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 6, 7),                          // 5: a process -> 12, a thread -> 13
+      BPF_STMT(BPF_RET | BPF_K, 0),                                          // 6 (not reached)
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, exit, 0, 5),                       // 7: exit -> 8, else -> 13
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kExitTgid),                         // 8
+      BPF_STMT(BPF_MISC | BPF_TAX, 0),                                       // 9
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kExitPid),                          // 10
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, 1),                          // 11: the leader -> 12, else -> 13
+      BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),                                // 12: keep
+      BPF_STMT(BPF_RET | BPF_K, 0),                                          // 13: drop
+  };
+  const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+  return setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
 
 // The message's payload after its (aligned) header.
 const char* Payload(const nlmsghdr* header) { return reinterpret_cast<const char*>(header) + NLMSG_HDRLEN; }
@@ -113,6 +147,9 @@ bool ProcessConnector::Open(int receiveBufferBytes) {
   address.nl_groups = CN_IDX_PROC;
   address.nl_pid = 0;  // the kernel picks a unique port: several services may listen
   if (bind(mSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  // Without the filter every report is read, and the unwanted ones are
+  // dropped by the parsing instead.
+  static_cast<void>(FilterReports(mSocket.Get()));
   mListening = SendControl(PROC_CN_MCAST_LISTEN);
   return mListening;
 }

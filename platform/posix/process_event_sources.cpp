@@ -11,6 +11,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How many events the connector's reader hands on at most at once.
+constexpr std::size_t kLargestBatch = 1024;
+
 // Waits until the descriptor is readable, the control's wake descriptor is
 // readable, or the time limit (-1: none) has passed.
 void WaitForInput(int descriptor, const SourceControl& control, int milliseconds) {
@@ -56,26 +59,34 @@ void SourceControl::Hand(std::vector<ProcessEvent>& events) const {
   events.clear();
 }
 
-bool RunConnectorSource(ProcessConnector& connector, KnownProcesses& known, const SourceControl& control) {
+bool RunConnectorSource(ProcessConnector& connector, std::chrono::milliseconds gather, KnownProcesses& known,
+                        const SourceControl& control) {
   std::vector<KernelProcessEvent> reports;
   std::vector<ProcessEvent> events;
   while (control.WaitWhileStalled()) {
     WaitForInput(connector.Descriptor(), control, -1);
+    // A burst gathers for a moment: one pass over many reports costs far
+    // less than a wake-up of both threads for each.
+    if (gather.count() > 0) WaitForInput(-1, control, static_cast<int>(gather.count()));
     bool dropped = false;
-    // Everything queued, one message at a time, each handed on at once; after
-    // a loss, to the end of the queue even when stalled meanwhile.
+    // Everything queued, handed on together (or in batches of a bounded
+    // size); after a loss, to the end of the queue even when stalled meanwhile.
     while (!control.Stopping() && (dropped || !control.Stalled())) {
       const ProcessConnector::ReadResult result = connector.ReadOne(reports);
       if (result == ProcessConnector::ReadResult::Empty) break;
-      if (result == ProcessConnector::ReadResult::Failed) return false;
+      if (result == ProcessConnector::ReadResult::Failed) {
+        control.Hand(events);
+        return false;
+      }
       if (result == ProcessConnector::ReadResult::Overflow) {
         dropped = true;
         continue;
       }
       Apply(reports, known, events);
       reports.clear();
-      control.Hand(events);
+      if (events.size() >= kLargestBatch) control.Hand(events);
     }
+    control.Hand(events);
     if (dropped) {
       // What was queued before the loss has been read: the scan now tells
       // which known processes ended unseen and which started unseen.

@@ -57,7 +57,9 @@ class SourceControl {
 // what is still queued, then brings known to a /proc scan, so that no stop
 // of a known process is lost. Returns true when stopped, false when the
 // socket failed (the caller goes on by polling).
-bool RunConnectorSource(ProcessConnector& connector, KnownProcesses& known, const SourceControl& control);
+// After the first report it waits `gather` for more, then reads them all.
+bool RunConnectorSource(ProcessConnector& connector, std::chrono::milliseconds gather, KnownProcesses& known,
+                        const SourceControl& control);
 
 // Scans /proc every interval until stopped, handing on the differences.
 // known holds what was known when polling began.

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/posix/known_processes.h"
@@ -47,6 +48,7 @@ class ProcessEventCore : public std::enable_shared_from_this<ProcessEventCore> {
   // Ends every subscription and waits until no engine is left.
   void EndAll();
   ProcessEventSource Source() const;
+  void Report(std::vector<ProcessEvent> events, std::function<void()> delivered);
 
   // Delivery thread of `from`: hands the event to each matching subscriber,
   // unless `from` is no longer the running engine.
@@ -58,6 +60,7 @@ class ProcessEventCore : public std::enable_shared_from_this<ProcessEventCore> {
   const ProcessEventServiceOptions mOptions;
   std::atomic<bool> mStalled{false};
   std::atomic<std::uint64_t> mResyncs{0};
+  ReportedTrees mTrees;
 
  private:
   std::mutex mStartMutex;  // one Subscribe at a time starts an engine
@@ -87,6 +90,10 @@ class ProcessEventEngine : public std::enable_shared_from_this<ProcessEventEngin
 
   ProcessEventSource Source() const { return mSource; }
 
+  // Queues first-hand events behind those already queued; `delivered` is
+  // called after their delivery, or at once when the engine is stopping.
+  void EnqueueReported(std::vector<ProcessEvent>& events, std::function<void()> delivered);
+
   // Ends both threads; waits for them unless called on the delivery thread
   // itself (from a callback), which then winds down once the callback returns.
   // Called once, by whoever took the engine from the core.
@@ -106,6 +113,9 @@ class ProcessEventEngine : public std::enable_shared_from_this<ProcessEventEngin
   std::mutex mQueueMutex;
   std::condition_variable mQueueReady;
   std::vector<ProcessEvent> mQueue;
+  // Called once the queue's first `first` events have been delivered.
+  using Mark = std::pair<std::size_t, std::function<void()>>;
+  std::vector<Mark> mMarks;
   bool mStopping = false;
 
   std::thread mSourceThread;
@@ -130,6 +140,7 @@ std::shared_ptr<ProcessEventEngine> ProcessEventEngine::Start(const std::shared_
   // listening, whatever starts from here on is reported.
   const std::vector<ProcInfo> running = ScanProcesses(ProcNames::Read);
   if (running.empty()) return nullptr;  // no /proc: nothing can be observed
+  engine->mKnown.LeaveOut(&core->mTrees);
   engine->mKnown.Reset(running);
   engine->mSourceThread = std::thread([raw = engine.get()] { raw->SourceMain(); });
   engine->mDeliveryThread = std::thread([self = engine] { self->DeliveryMain(); });
@@ -163,10 +174,25 @@ void ProcessEventEngine::Enqueue(std::vector<ProcessEvent>& events) {
   mQueueReady.notify_one();
 }
 
+void ProcessEventEngine::EnqueueReported(std::vector<ProcessEvent>& events, std::function<void()> delivered) {
+  {
+    std::lock_guard<std::mutex> lock(mQueueMutex);
+    if (!mStopping) {
+      mQueue.insert(mQueue.end(), std::make_move_iterator(events.begin()), std::make_move_iterator(events.end()));
+      if (delivered) mMarks.emplace_back(mQueue.size(), std::move(delivered));
+      delivered = nullptr;
+    }
+  }
+  mQueueReady.notify_one();
+  if (delivered) delivered();
+}
+
 void ProcessEventEngine::SourceMain() {
   const std::chrono::milliseconds interval =
       std::clamp(mCore->mOptions.PollInterval, std::chrono::milliseconds(1), kLongestPollInterval);
-  if (mConnector != nullptr && RunConnectorSource(*mConnector, mKnown, mControl)) return;
+  const std::chrono::milliseconds gather =
+      std::clamp(mCore->mOptions.GatherInterval, std::chrono::milliseconds(0), kLongestPollInterval);
+  if (mConnector != nullptr && RunConnectorSource(*mConnector, gather, mKnown, mControl)) return;
   // Polling from the start, or on from a connector that failed.
   if (mConnector != nullptr) mConnector.reset();
   RunPollingSource(interval, mKnown, mControl);
@@ -178,16 +204,34 @@ void ProcessEventEngine::DeliveryMain() {
   std::unordered_map<std::uint32_t, std::string> names;
   std::vector<std::shared_ptr<Subscription>> targets;
   std::vector<ProcessEvent> batch;
+  std::vector<Mark> marks;
+  std::unordered_set<std::uint32_t> endedInBatch;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mQueueMutex);
-      mQueueReady.wait(lock, [this] { return mStopping || !mQueue.empty(); });
-      if (mStopping) break;
+      mQueueReady.wait(lock, [this] { return mStopping || !mQueue.empty() || !mMarks.empty(); });
+      if (mStopping) {
+        // Nothing more is delivered: whoever waits for a delivery goes on.
+        marks.swap(mMarks);
+        break;
+      }
       batch.swap(mQueue);
+      marks.swap(mMarks);
     }
+    // A process whose stop came in the same batch as its start has ended:
+    // /proc has nothing left to name it by, and under a storm of short
+    // processes those reads would be most of this thread's work.
+    endedInBatch.clear();
+    for (const ProcessEvent& event : batch) {
+      if (event.Kind == ProcessEventKind::Stop) endedInBatch.insert(event.ProcessId);
+    }
+    std::size_t delivered = 0;
+    std::size_t nextMark = 0;
     for (ProcessEvent& event : batch) {
       if (event.Kind == ProcessEventKind::Start) {
-        if (event.ProcessName.empty()) event.ProcessName = ReadProcName(event.ProcessId);
+        if (event.ProcessName.empty() && endedInBatch.count(event.ProcessId) == 0) {
+          event.ProcessName = ReadProcName(event.ProcessId);
+        }
         names[event.ProcessId] = event.ProcessName;
       } else {
         const auto known = names.find(event.ProcessId);
@@ -197,9 +241,14 @@ void ProcessEventEngine::DeliveryMain() {
         }
       }
       mCore->Deliver(this, event, targets);
+      ++delivered;
+      for (; nextMark < marks.size() && marks[nextMark].first <= delivered; ++nextMark) marks[nextMark].second();
     }
+    for (; nextMark < marks.size(); ++nextMark) marks[nextMark].second();
     batch.clear();
+    marks.clear();
   }
+  for (Mark& mark : marks) mark.second();
   if (mStoppedFromCallback) {
     // Nobody waits for this thread: it ends the source and lets itself go.
     mSourceThread.join();
@@ -265,6 +314,19 @@ ProcessEventSource ProcessEventCore::Source() const {
   return mEngine == nullptr ? ProcessEventSource::None : mEngine->Source();
 }
 
+void ProcessEventCore::Report(std::vector<ProcessEvent> events, std::function<void()> delivered) {
+  std::shared_ptr<ProcessEventEngine> engine;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    engine = mEngine;
+  }
+  if (engine != nullptr) {
+    engine->EnqueueReported(events, std::move(delivered));
+  } else if (delivered) {
+    delivered();
+  }
+}
+
 void ProcessEventCore::Deliver(const ProcessEventEngine* from, const ProcessEvent& event,
                                         std::vector<std::shared_ptr<Subscription>>& targets) {
   targets.clear();
@@ -318,6 +380,14 @@ void ProcessEventService::Unsubscribe(std::uint64_t id) { mCore->Unsubscribe(id)
 
 ProcessEventSource ProcessEventService::Source() const { return mCore->Source(); }
 
+void ProcessEventService::Report(std::vector<ProcessEvent> events, std::function<void()> delivered) {
+  mCore->Report(std::move(events), std::move(delivered));
+}
+
+void ProcessEventService::LeaveOutTree(std::uint32_t root) { mCore->mTrees.Add(root); }
+
+void ProcessEventService::EndLeaveOutTree(std::uint32_t root) { mCore->mTrees.Remove(root); }
+
 void ProcessEventService::StallSourceForTesting(bool stalled) { mCore->mStalled.store(stalled); }
 
 std::uint64_t ProcessEventService::ResyncCountForTesting() const { return mCore->mResyncs.load(); }
@@ -336,5 +406,15 @@ std::uint64_t SubscribeProcessEvents(ProcessEventKind kind, ProcessEventCallback
 }
 
 void UnsubscribeProcessEvents(std::uint64_t id) { ProcessWideService().Unsubscribe(id); }
+
+ProcessEventSource ProcessEventsSource() { return ProcessWideService().Source(); }
+
+void ReportProcessEvents(std::vector<ProcessEvent> events, std::function<void()> delivered) {
+  ProcessWideService().Report(std::move(events), std::move(delivered));
+}
+
+void LeaveOutProcessTree(std::uint32_t root) { ProcessWideService().LeaveOutTree(root); }
+
+void EndLeaveOutProcessTree(std::uint32_t root) { ProcessWideService().EndLeaveOutTree(root); }
 
 }  // namespace platform::posix

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform::posix {
 
@@ -20,7 +21,7 @@ struct ProcessEvent {
   // parent it was known with (0 when unknown).
   std::uint32_t ParentProcessId = 0;
   // The executable's base name in UTF-8; may be empty (the process was gone
-  // before its name could be read).
+  // before its name could be read, or its stop came with its start).
   std::string ProcessName;
 };
 
@@ -42,6 +43,10 @@ struct ProcessEventServiceOptions {
   int ReceiveBufferBytes = 0;
   // Time between two /proc scans in polling mode (at most 250 ms in use).
   std::chrono::milliseconds PollInterval{200};
+  // How long the connector's reader lets a burst of reports gather after the
+  // first one before reading them all (0: reads each at once). One pass over
+  // many reports costs far less than a wake-up of both threads for each.
+  std::chrono::milliseconds GatherInterval{10};
 };
 
 // One event service: a source thread that reads the kernel's events (or scans
@@ -73,6 +78,19 @@ class ProcessEventService {
   // The source in use, None while the service is not running.
   ProcessEventSource Source() const;
 
+  // Events known first-hand, from whoever launched a tree of processes and
+  // follows it exactly (the tree helper): they are delivered in order, after
+  // the events already queued. `delivered` (may be empty) is called once
+  // every subscriber has had them, or at once when the service is not
+  // running or stops first; on any thread, without a lock of the service's.
+  void Report(std::vector<ProcessEvent> events, std::function<void()> delivered);
+  // From now on the source leaves out every process below root (not root
+  // itself): its starts and stops come through Report. Call it before root
+  // starts any process.
+  void LeaveOutTree(std::uint32_t root);
+  // The source reports the processes below root again.
+  void EndLeaveOutTree(std::uint32_t root);
+
   // Test hooks.
   // While stalled, the source reads nothing (the kernel's queue fills up).
   void StallSourceForTesting(bool stalled);
@@ -89,5 +107,11 @@ class ProcessEventService {
 // See ProcessEventService::Subscribe and ::Unsubscribe.
 std::uint64_t SubscribeProcessEvents(ProcessEventKind kind, ProcessEventCallback callback);
 void UnsubscribeProcessEvents(std::uint64_t id);
+// The process-wide service's source (None while nothing is subscribed), its
+// first-hand reports and the trees it leaves out.
+ProcessEventSource ProcessEventsSource();
+void ReportProcessEvents(std::vector<ProcessEvent> events, std::function<void()> delivered);
+void LeaveOutProcessTree(std::uint32_t root);
+void EndLeaveOutProcessTree(std::uint32_t root);
 
 }  // namespace platform::posix

@@ -12,8 +12,15 @@
 #include <thread>
 
 namespace platform::posix {
+namespace {
 
-SpawnSettings::SpawnSettings() {
+constexpr int kKeptDescriptor = 3;
+
+}  // namespace
+
+SpawnSettings::SpawnSettings() : SpawnSettings(-1) {}
+
+SpawnSettings::SpawnSettings(int kept) {
   if (!Try(posix_spawnattr_init(&mAttributes))) return;
   mHasAttributes = true;
   if (!Try(posix_spawn_file_actions_init(&mActions))) return;
@@ -28,7 +35,9 @@ SpawnSettings::SpawnSettings() {
   static_cast<void>(Try(posix_spawnattr_setsigdefault(&mAttributes, &all)) &&
                     Try(posix_spawnattr_setsigmask(&mAttributes, &none)) &&
                     Try(posix_spawnattr_setflags(&mAttributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK)) &&
-                    Try(posix_spawn_file_actions_addclosefrom_np(&mActions, STDERR_FILENO + 1)));
+                    (kept < 0 || Try(posix_spawn_file_actions_adddup2(&mActions, kept, kKeptDescriptor))) &&
+                    Try(posix_spawn_file_actions_addclosefrom_np(&mActions, kept < 0 ? STDERR_FILENO + 1
+                                                                                     : kKeptDescriptor + 1)));
 }
 
 SpawnSettings::~SpawnSettings() {

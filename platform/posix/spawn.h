@@ -12,10 +12,13 @@ namespace platform::posix {
 // posix_spawn's attribute and file-action objects, destroyed on every path.
 // A child started with them gets every signal's default handling (this
 // process ignores SIGPIPE, and exec would pass that on), an empty signal mask
-// and no descriptor above standard error.
+// and no descriptor above standard error, except the one it is told to keep.
 class SpawnSettings {
  public:
   SpawnSettings();
+  // The same, except that the child also gets `kept` (a descriptor of this
+  // process, normally close-on-exec) as its descriptor 3.
+  explicit SpawnSettings(int kept);
   ~SpawnSettings();
   SpawnSettings(const SpawnSettings&) = delete;
   SpawnSettings& operator=(const SpawnSettings&) = delete;

@@ -3,7 +3,6 @@
 // a launched child whose launch handle is still held.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,43 +47,30 @@ bool BecomesZombie(std::uint32_t id) {
   return false;
 }
 
-// A process whose parent ended first: started by a child of this process that
-// has ended. It runs until Finish(). This process is made a child subreaper
-// meanwhile, so that the orphan comes to it rather than to process 1 and
-// stays a zombie when it ends (as under an init that does not reap) until
-// this object reaps it.
-class Orphan {
+// A child of this process, forked outside the process services (so no
+// launch handle holds it), that runs until Finish() and then stays a zombie:
+// nobody reaps it before this object goes.
+class UnreapedChild {
  public:
-  Orphan() {
-    prctl(PR_SET_CHILD_SUBREAPER, 1);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0 || pipe2(mRelease, O_CLOEXEC) != 0) return;
-    const pid_t child = fork();
-    if (child == 0) {
-      const pid_t grandchild = fork();
-      if (grandchild == 0) {
-        close(mRelease[1]);
-        char byte;
-        while (read(mRelease[0], &byte, 1) < 0 && errno == EINTR) {
-        }
-        _exit(0);
+  UnreapedChild() {
+    if (pipe2(mRelease, O_CLOEXEC) != 0) return;
+    mId = fork();
+    if (mId == 0) {
+      close(mRelease[1]);
+      char byte;
+      while (read(mRelease[0], &byte, 1) < 0 && errno == EINTR) {
       }
-      (void)!write(report[1], &grandchild, sizeof grandchild);
       _exit(0);
     }
-    close(report[1]);
     close(mRelease[0]);
-    if (read(report[0], &mId, sizeof mId) != sizeof mId) mId = 0;
-    close(report[0]);
-    waitpid(child, nullptr, 0);
+    if (mId < 0) mId = 0;
   }
-  ~Orphan() {
+  ~UnreapedChild() {
     Finish();
     if (mId > 0) waitpid(mId, nullptr, 0);
-    prctl(PR_SET_CHILD_SUBREAPER, 0);
   }
-  Orphan(const Orphan&) = delete;
-  Orphan& operator=(const Orphan&) = delete;
+  UnreapedChild(const UnreapedChild&) = delete;
+  UnreapedChild& operator=(const UnreapedChild&) = delete;
 
   std::uint32_t Id() const { return static_cast<std::uint32_t>(mId); }
   // Lets it end; it is not reaped before this object goes.
@@ -118,26 +104,26 @@ TEST(ProcScanTest, ScanGivesIdsParentsNamesAndStartTimes) {
   }
 }
 
-TEST(ProcScanTest, EndedOrphanIsNotListedAndCannotBeOpened) {
+TEST(ProcScanTest, EndedProcessNobodyReapsIsNotListedAndCannotBeOpened) {
   platform::ProcessServices& processes = platform::SystemProcesses();
-  Orphan orphan;
-  ASSERT_NE(orphan.Id(), 0u);
+  UnreapedChild child;
+  ASSERT_NE(child.Id(), 0u);
 
   // Running: listed, openable, not a zombie.
-  std::optional<ProcInfo> info = Scanned(orphan.Id());
+  std::optional<ProcInfo> info = Scanned(child.Id());
   ASSERT_TRUE(info.has_value());
   EXPECT_FALSE(info->Zombie);
-  EXPECT_EQ(info->ParentId, static_cast<std::uint32_t>(getpid())) << "came to this subreaper";
-  EXPECT_TRUE(Listed(processes, orphan.Id()));
-  Handle opened = processes.OpenProcessById(orphan.Id());
+  EXPECT_EQ(info->ParentId, static_cast<std::uint32_t>(getpid()));
+  EXPECT_TRUE(Listed(processes, child.Id()));
+  Handle opened = processes.OpenProcessById(child.Id());
   EXPECT_NE(opened, nullptr);
   processes.CloseHandle(opened);
 
   // Ended, not reaped: the scan reports the zombie; the list and open-by-id treat it as gone.
-  orphan.Finish();
-  ASSERT_TRUE(BecomesZombie(orphan.Id()));
-  EXPECT_FALSE(Listed(processes, orphan.Id()));
-  opened = processes.OpenProcessById(orphan.Id());
+  child.Finish();
+  ASSERT_TRUE(BecomesZombie(child.Id()));
+  EXPECT_FALSE(Listed(processes, child.Id()));
+  opened = processes.OpenProcessById(child.Id());
   EXPECT_EQ(opened, nullptr);
   processes.CloseHandle(opened);
 }

@@ -42,6 +42,7 @@ class ProcessChurn {
 ProcessEventServiceOptions FastOptions() {
   ProcessEventServiceOptions options;
   options.PollInterval = std::chrono::milliseconds(10);  // dense deliveries also when polling
+  options.GatherInterval = std::chrono::milliseconds(0);  // each report delivered at once
   return options;
 }
 

@@ -4,9 +4,12 @@
 // a burst, an overflow of the kernel's queue, and the service's life.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 
 #include "platform/posix/process_connector.h"
@@ -169,6 +172,137 @@ TEST(ProcessEventsTest, PollingSeesEveryProcessThatLivesAcrossTwoScans) {
     EXPECT_EQ(recorder.Stops(Id(child))[0].ParentProcessId, Id(getpid()));
     EXPECT_EQ(recorder.Stops(Id(child))[0].ProcessName, "sleep");
   }
+}
+
+// A child that, on each byte it reads, forks a grandchild of 5 s and writes
+// back its id; it ends when its pipe closes (its grandchildren go on).
+class TreeRoot {
+ public:
+  TreeRoot() {
+    int ask[2], answer[2];
+    if (pipe(ask) != 0 || pipe(answer) != 0) return;
+    mId = fork();
+    if (mId == 0) {
+      close(ask[1]);
+      close(answer[0]);
+      char byte;
+      while (read(ask[0], &byte, 1) == 1) {
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+          sleep(5);
+          _exit(0);
+        }
+        (void)!write(answer[1], &grandchild, sizeof grandchild);
+      }
+      _exit(0);
+    }
+    close(ask[0]);
+    close(answer[1]);
+    mAsk = ask[1];
+    mAnswer = answer[0];
+  }
+  ~TreeRoot() {
+    close(mAsk);
+    close(mAnswer);
+    if (mId > 0) events_test::Reap(mId);
+    for (pid_t grandchild : mGrandchildren) kill(grandchild, SIGKILL);
+  }
+  TreeRoot(const TreeRoot&) = delete;
+  TreeRoot& operator=(const TreeRoot&) = delete;
+
+  pid_t Id() const { return mId; }
+  pid_t StartGrandchild() {
+    pid_t grandchild = 0;
+    if (write(mAsk, "g", 1) != 1 || read(mAnswer, &grandchild, sizeof grandchild) != sizeof grandchild) return 0;
+    mGrandchildren.push_back(grandchild);
+    return grandchild;
+  }
+
+ private:
+  pid_t mId = 0;
+  int mAsk = -1;
+  int mAnswer = -1;
+  std::vector<pid_t> mGrandchildren;
+};
+
+// While a tree is left out, its processes come only through Report; a
+// process outside it, started later, still comes from the source, and once
+// the tree is no longer left out its processes come from the source again.
+TEST(ProcessEventsTest, TheSourceLeavesOutATreeThatIsReportedFirstHand) {
+  ProcessEventServiceOptions options;
+  options.ForcePolling = true;
+  options.PollInterval = std::chrono::milliseconds(20);
+  ProcessEventService service(options);
+  Recorder recorder;
+  ASSERT_TRUE(recorder.SubscribeTo(service));
+  TreeRoot root;
+  ASSERT_GT(root.Id(), 0);
+
+  service.LeaveOutTree(Id(root.Id()));
+  const pid_t hidden = root.StartGrandchild();
+  ASSERT_GT(hidden, 0);
+  // Started after the hidden one and alive as long: any scan that shows it
+  // shows the hidden one too.
+  const pid_t outside = events_test::Spawn({"sleep", "5"});
+  ASSERT_GT(outside, 0);
+  ASSERT_TRUE(recorder.WaitFor([&] { return recorder.Started(Id(outside)); }));
+  {
+    // Read under the recorder's lock: the source has passed both.
+    bool hiddenSeen = true;
+    recorder.WaitFor([&] {
+      hiddenSeen = recorder.Started(Id(hidden));
+      return true;
+    });
+    EXPECT_FALSE(hiddenSeen) << "a process of the left-out tree came from the source";
+  }
+
+  service.EndLeaveOutTree(Id(root.Id()));
+  const pid_t shown = root.StartGrandchild();
+  ASSERT_GT(shown, 0);
+  EXPECT_TRUE(recorder.WaitFor([&] { return recorder.Started(Id(shown)); }));
+  recorder.UnsubscribeFrom(service);
+  kill(outside, SIGKILL);
+  events_test::Reap(outside);
+}
+
+// Reported events reach the subscribers in order; the delivery notice comes
+// after they have had them, and at once from a service that is not running.
+TEST(ProcessEventsTest, ReportedEventsAreDeliveredInOrderBeforeTheirNotice) {
+  constexpr std::uint32_t kReported = 0x7FFFFF01u;  // beyond any real process id
+  ProcessEventService service;
+  bool noticedAtOnce = false;
+  service.Report({ProcessEvent{ProcessEventKind::Start, kReported, 1, "x"}}, [&] { noticedAtOnce = true; });
+  EXPECT_TRUE(noticedAtOnce) << "not running: nobody to deliver to";
+
+  Recorder recorder;
+  ASSERT_TRUE(recorder.SubscribeTo(service));
+  std::mutex mutex;
+  std::condition_variable noticed;
+  bool done = false;
+  bool startSeen = false, stopSeen = false;
+  service.Report({ProcessEvent{ProcessEventKind::Start, kReported, 1, "x"},
+                  ProcessEvent{ProcessEventKind::Stop, kReported, 1, "x"}},
+                 [&] {
+                   // On the delivery thread, after the subscribers' calls.
+                   recorder.WaitFor([&] {
+                     startSeen = recorder.Started(kReported);
+                     stopSeen = recorder.Stopped(kReported);
+                     return true;
+                   });
+                   std::lock_guard<std::mutex> lock(mutex);
+                   done = true;
+                   noticed.notify_all();
+                 });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(noticed.wait_for(lock, std::chrono::minutes(1), [&] { return done; }));
+  }
+  recorder.UnsubscribeFrom(service);
+  EXPECT_TRUE(startSeen);
+  EXPECT_TRUE(stopSeen);
+  ASSERT_EQ(recorder.Starts(kReported).size(), 1u);
+  EXPECT_EQ(recorder.Starts(kReported)[0].ProcessName, "x");
+  EXPECT_EQ(recorder.Stops(kReported).size(), 1u);
 }
 
 TEST(ProcessEventsTest, InAnotherPidNamespaceTheServicePolls) {

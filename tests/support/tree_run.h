@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -34,6 +35,7 @@ struct TreeProcess {
 
 struct TreeRun {
   std::vector<std::string> WorkerLines;  // "Install Method = ", "Break by " lines
+  std::vector<std::string> TrackerLines;  // every other line of the run
   long long WaitEndedNs = 0;             // CLOCK_MONOTONIC, when the worker ended
   std::vector<TreeProcess> Processes;    // in the order they began
   // Every process ended by the end of the wait. The latest end, else -1.
@@ -90,11 +92,14 @@ inline std::vector<TreeProcess> ReadLog(const std::string& log) {
 }
 
 // Runs method 1 on the shape with a time-out (against hanging), then waits up
-// to settleSeconds for every process of the tree to write its end.
+// to settleSeconds for every process of the tree to write its end. duringRun,
+// if any, runs on the main thread right after the worker has started. With
+// openConsole false the debug console stays as it is (closed unless opened
+// before): no lines are recorded.
 class ShapeRunner {
  public:
   TreeRun Run(const std::string& shape, const std::string& log, std::int32_t timeoutSeconds = 30,
-              int settleSeconds = 20) {
+              int settleSeconds = 20, const std::function<void()>& duringRun = {}, bool openConsole = true) {
     std::remove(log.c_str());
     ExeParameter request;
     request.FileName = ShapesProgram();
@@ -109,7 +114,7 @@ class ShapeRunner {
     request.ResultFlag = &flag;
 
     const std::size_t written = mConsole.Writes().size();
-    DebugConsoleInstance(true);
+    if (openConsole) DebugConsoleInstance(true);
     TreeRun run;
     RunScenario([&](ScenarioForm& form) {
       auto* worker = new ExecuteProgram(true, request, &method, INSTALLMETHOD::WaitProcessTree);
@@ -118,11 +123,16 @@ class ShapeRunner {
         form.Close();
       };
       worker->Start();
+      if (duringRun) duringRun();
     });
     const std::vector<std::string> writes = mConsole.Writes();
     for (std::size_t i = written; i < writes.size(); ++i) {
       const std::string line = writes[i].substr(0, writes[i].size() - 1);
-      if (line.rfind("Install Method = ", 0) == 0 || line.rfind("Break by ", 0) == 0) run.WorkerLines.push_back(line);
+      if (line.rfind("Install Method = ", 0) == 0 || line.rfind("Break by ", 0) == 0) {
+        run.WorkerLines.push_back(line);
+      } else {
+        run.TrackerLines.push_back(line);
+      }
     }
     const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(settleSeconds);
     do {

@@ -1,7 +1,11 @@
 // Benchmark of the Linux process event service, per source (connector and
 // polling): events delivered per second for a burst of processes, delivery
-// latency of starts, and the service's CPU share while nothing is asked of it.
-// Prints figures; asserts nothing.
+// latency of starts, the service's CPU share while nothing is asked of it, and
+// its CPU share while another program starts 1,000 processes a second (a
+// storm: `nvk_process_events_bench --storm [SECONDS]` measures only that; run
+// as root, it then measures again as user 65534). Prints figures; asserts
+// nothing.
+#include <grp.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -214,9 +218,125 @@ void Idle(ProcessEventService& service, int seconds) {
               "idle, subscribed", cpu, wall, 100.0 * cpu / wall, static_cast<unsigned long long>(events));
 }
 
+constexpr int kStormRate = 1000;  // process starts a second
+
+// The storm itself, in a process of its own (its work is not the service's):
+// /bin/true at the rate for the given seconds, each reaped as it ends. Prints
+// how many it started.
+int StormGenerator(int rate, int seconds) {
+  const Clock::time_point begin = Clock::now();
+  const long total = static_cast<long>(rate) * seconds;
+  long started = 0;
+  char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+  for (long i = 0; i < total; ++i) {
+    std::this_thread::sleep_until(begin + std::chrono::microseconds(i * 1'000'000L / rate));
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) == 0) ++started;
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+  }
+  while (waitpid(-1, nullptr, 0) > 0) {
+  }
+  const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
+  std::printf("%ld %.3f\n", started, wall);
+  return 0;
+}
+
+// The service's CPU share while another program starts kStormRate processes
+// a second, with two counting subscribers.
+void Storm(ProcessEventService& service, int seconds) {
+  std::uint64_t events = 0;
+  std::mutex mutex;
+  const auto count = [&](const ProcessEvent&) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++events;
+  };
+  const std::uint64_t start = service.Subscribe(ProcessEventKind::Start, count);
+  const std::uint64_t stop = service.Subscribe(ProcessEventKind::Stop, count);
+  const std::string rate = std::to_string(kStormRate);
+  const std::string duration = std::to_string(seconds);
+  int output[2];
+  if (pipe(output) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, output[0]);
+  char* argv[] = {const_cast<char*>("/proc/self/exe"), const_cast<char*>("--storm-generator"),
+                  const_cast<char*>(rate.c_str()), const_cast<char*>(duration.c_str()), nullptr};
+  const double cpuBefore = CpuSeconds();
+  const Clock::time_point begin = Clock::now();
+  pid_t generator = 0;
+  const int failed = posix_spawn(&generator, argv[0], &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(output[1]);
+  char report[64] = {};
+  std::size_t got = 0;
+  ssize_t n = 0;
+  while (failed == 0 && got < sizeof report - 1 && (n = read(output[0], report + got, sizeof report - 1 - got)) > 0) {
+    got += static_cast<std::size_t>(n);
+  }
+  close(output[0]);
+  if (failed == 0) waitpid(generator, nullptr, 0);
+  const double cpu = CpuSeconds() - cpuBefore;
+  const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
+  service.Unsubscribe(start);
+  service.Unsubscribe(stop);
+  long started = 0;
+  double stormWall = 0;
+  std::sscanf(report, "%ld %lf", &started, &stormWall);
+  std::lock_guard<std::mutex> lock(mutex);
+  std::printf("  %-26s %ld started in %.1f s (%.0f a second): CPU %.3f s in %.1f s: %.2f %% of one core"
+              " (%llu events delivered)\n",
+              "storm of short processes", started, stormWall, stormWall > 0 ? started / stormWall : 0.0, cpu, wall,
+              100.0 * cpu / wall, static_cast<unsigned long long>(events));
+}
+
+// Runs this program again as user 65534 with the arguments; false when the
+// privileges could not be dropped.
+bool RunUnprivileged(const char* argument, const char* value) {
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0 || geteuid() != 65534) _exit(125);
+    execl("/proc/self/exe", "nvk_process_events_bench", argument, value, static_cast<char*>(nullptr));
+    _exit(126);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Each available source under the storm; as root, then again as 65534.
+int StormOnly(int seconds, bool again) {
+  std::printf("%s:\n", geteuid() == 0 ? "as root" : "unprivileged");
+  for (const bool polling : {false, true}) {
+    ProcessEventServiceOptions options;
+    options.ForcePolling = polling;
+    ProcessEventService service(options);
+    const std::uint64_t probe = service.Subscribe(ProcessEventKind::Start, [](const ProcessEvent&) {});
+    const ProcessEventSource source = service.Source();
+    service.Unsubscribe(probe);
+    if (!polling && source != ProcessEventSource::Netlink) continue;
+    std::printf(" %s%s:\n", Name(source), polling ? " (200 ms between scans)" : "");
+    Storm(service, seconds);
+  }
+  if (geteuid() == 0 && again) {
+    const std::string value = std::to_string(seconds);
+    if (!RunUnprivileged("--storm-unprivileged", value.c_str())) std::printf("the unprivileged run failed\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--storm-generator" && argc > 3) return StormGenerator(std::atoi(argv[2]), std::atoi(argv[3]));
+  if (mode == "--storm" || mode == "--storm-unprivileged") {
+    return StormOnly(argc > 2 ? std::atoi(argv[2]) : 10, mode == "--storm");
+  }
   const int shortCount = argc > 1 ? std::atoi(argv[1]) : 5000;
   const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
   for (const bool polling : {false, true}) {
@@ -236,6 +356,7 @@ int main(int argc, char** argv) {
     if (!polling) Drain(service, 2000);
     Burst(service, "0.5 s each, 50 at a time", {"sleep", "0.5"}, 500, 50);
     Idle(service, idleSeconds);
+    Storm(service, idleSeconds);
   }
   return 0;
 }
