@@ -372,8 +372,11 @@ TEST_F(StagingTest, EmptyFolderGoesOnPastWhatItCannotDelete) {
   files.FailOn("ClearAttributes", P(u"/d/b.txt"));
   files.FailOn("DeleteEntry", P(u"/d/sub/x.txt"));
   EXPECT_FALSE(engine::EmptyFolder(P(u"/d")));
-  EXPECT_EQ(files.Tree(), (Keys{K("/d") + "/", K("/d/b.txt"), K("/d/sub") + "/", K("/d/sub/x.txt")}))
-      << "everything else went";
+  Keys left;
+  for (const std::string& key : files.Tree()) {
+    if (FakeFiles::Within(key, K("/d"))) left.push_back(key);
+  }
+  EXPECT_EQ(left, (Keys{K("/d") + "/", K("/d/b.txt"), K("/d/sub") + "/", K("/d/sub/x.txt")})) << "everything else went";
   EXPECT_FALSE(engine::DeleteFolder(P(u"/d")));
   EXPECT_TRUE(files.Has(P(u"/d"))) << "no removal after a failed emptying";
 }
