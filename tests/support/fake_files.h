@@ -302,7 +302,10 @@ class FakeFiles final : public platform::FileServices {
     }
 
    private:
+    // "." and ".." name this folder and its parent, as they do on the real systems.
     std::string Join(std::u16string_view name) const {
+      if (name == u".") return mKey;
+      if (name == u"..") return Parent(mKey);
       const std::string leaf = platform::WideToUtf8(name);
       return mKey.empty() ? leaf : mKey + "/" + leaf;
     }
