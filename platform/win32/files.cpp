@@ -395,13 +395,13 @@ bool Win32Files::FolderContains(std::u16string_view outer, std::u16string_view i
   std::vector<std::u16string> starts{FullPathName(inner)};
   const UniqueFile held = HoldFolder(std::u16string(inner), true);
   if (held.IsValid()) {
-    std::u16string final(32768, u'\0');
-    const DWORD length = GetFinalPathNameByHandleW(held.Get(), Wide(final), static_cast<DWORD>(final.size()),
+    std::u16string resolved(32768, u'\0');
+    const DWORD length = GetFinalPathNameByHandleW(held.Get(), Wide(resolved), static_cast<DWORD>(resolved.size()),
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length > 0 && length < final.size()) {
-      final.resize(length);
-      if (final.rfind(u"\\\\?\\", 0) == 0 && final.size() >= 6 && final[5] == u':') final.erase(0, 4);
-      starts.push_back(final);
+    if (length > 0 && length < resolved.size()) {
+      resolved.resize(length);
+      if (resolved.rfind(u"\\\\?\\", 0) == 0 && resolved.size() >= 6 && resolved[5] == u':') resolved.erase(0, 4);
+      starts.push_back(resolved);
     }
   }
   for (const std::u16string& start : starts) {
