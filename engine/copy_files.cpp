@@ -20,6 +20,13 @@ struct FolderCopy {
   ExclusionSet Exclusions;
   platform::FolderIdentity Target;  // the outermost target folder: no walk descends into it
   bool Complete = true;             // false once an entry was left out without a try
+  std::function<bool()> Stop;       // asked before each entry; may be empty
+  bool Stopped = false;             // Stop answered true: every walk ends
+
+  bool StopNow() {
+    if (!Stopped && Stop) Stopped = Stop();
+    return Stopped;
+  }
 };
 
 bool CopyOpenFolder(platform::FolderWalk& source, const std::u16string& sourceFolder, platform::FolderWalk& target,
@@ -59,6 +66,7 @@ bool CopyOpenFolder(platform::FolderWalk& source, const std::u16string& sourceFo
   platform::FolderEntry entry;
   while (source.Next(&entry)) {
     if (entry.Name == u"." || entry.Name == u"..") continue;
+    if (copy.StopNow()) return false;
     const std::u16string path = sourceFolder + entry.Name;
     switch (entry.Kind) {
       case platform::EntryKind::File:
@@ -94,7 +102,8 @@ bool CopyFolderSpecification(const std::u16string& source, const std::u16string&
   if (into == nullptr) return false;
   if (!targetExisted) into->SetPermissionBits(from->PermissionBits());
   copy.Target = into->Identity();
-  return CopyOpenFolder(*from, IncludeTrailingPathDelimiter(sourceFolder), *into, copy) && copy.Complete;
+  return CopyOpenFolder(*from, IncludeTrailingPathDelimiter(sourceFolder), *into, copy) && copy.Complete &&
+         !copy.Stopped;
 }
 
 }  // namespace
@@ -117,13 +126,13 @@ bool RunCopyFile(const std::u16string& parameters) {
 }
 
 bool CopyFiles(const std::u16string& source, const std::u16string& target, const std::u16string& flags,
-               const std::u16string& exclusions) {
+               const std::u16string& exclusions, const std::function<bool()>& stop) {
   if (FileExists(source)) {
     std::u16string file = target;
     if (DirectoryExists(target)) file = IncludeTrailingPathDelimiter(target) + ExtractFileName(source);
     return CopyOneFile(source, file, exclusions);
   }
-  FolderCopy copy{Pos(kRecurseFlag, AnsiUpperCase(flags)) > 0, ExclusionSet(exclusions), {}, true};
+  FolderCopy copy{Pos(kRecurseFlag, AnsiUpperCase(flags)) > 0, ExclusionSet(exclusions), {}, true, stop, false};
   return CopyFolderSpecification(source, target, copy);
 }
 

@@ -2,6 +2,7 @@
 // or of a folder's entries with recursion and exclusions.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <unordered_set>
 
@@ -39,9 +40,10 @@ bool RunCopyFile(const std::u16string& parameters);
 // link; a subfolder that cannot be opened or created) are skipped, the copy
 // goes on, and the result is false. Folders the copy creates get their
 // source's permission bits; existing ones keep theirs. Exclusions: a comma
-// text of full source paths.
+// text of full source paths. A folder copy asks stop, when given, before each
+// entry: once it answers true, nothing more is copied and the result is false.
 bool CopyFiles(const std::u16string& source, const std::u16string& target, const std::u16string& flags,
-               const std::u16string& exclusions);
+               const std::u16string& exclusions, const std::function<bool()>& stop = {});
 
 // Creates the folder and every missing folder above it, outermost first.
 // Failures are silent.

@@ -47,17 +47,23 @@ void ExecuteProgram::Execute() {
     return;
   }
 
-  const engine::StageResult staged = engine::StageToTemp(mExeParam, mExeParam.FileName, mStagedFolder);
+  const engine::StageResult staged =
+      engine::StageToTemp(mExeParam, mExeParam.FileName, mStagedFolder, [this] { return Terminated(); });
   mExeParam.FileName = staged.LaunchPath;
-  if (staged.Outcome == engine::StageOutcome::SettingsFileFailed) {
-    FinishRun();  // no launch and no hand-back
-    return;
-  }
-  if (staged.Outcome == engine::StageOutcome::Refused) {
-    mResult = false;  // handed back as a failed launch
-    Synchronize([this] { HandBackResult(); });
-    FinishRun();
-    return;
+  switch (staged.Outcome) {
+    case engine::StageOutcome::Launch:
+      break;
+    case engine::StageOutcome::SettingsFileFailed:
+      FinishRun();  // no launch and no hand-back
+      return;
+    case engine::StageOutcome::Stopped:
+      TerminationRequested();  // its trace line
+      [[fallthrough]];
+    case engine::StageOutcome::Refused:
+      mResult = false;  // handed back as a failed launch
+      Synchronize([this] { HandBackResult(); });
+      FinishRun();
+      return;
   }
 
   platform::CurrentCom().CoInitializeEx(platform::kCoinitApartmentThreaded | platform::kCoinitDisableOle1Dde);
@@ -81,7 +87,13 @@ void ExecuteProgram::Execute() {
 }
 
 void ExecuteProgram::RemoveStagedFolder() {
-  if (!mStagedFolder.empty() && mExeParam.RemoveStaged) engine::DeleteFolder(mStagedFolder);
+  if (mStagedFolder.empty() || !mExeParam.RemoveStaged) return;
+  // A launched installer that the wait did not see end may still run from the folder.
+  if (mResult && !mWaitedForEnd) {
+    Trace(u"Staged folder kept: the installer is still running");
+    return;
+  }
+  engine::DeleteFolder(mStagedFolder);
 }
 
 void ExecuteProgram::FinishRun() { TearDownProcessTracker(); }
@@ -158,6 +170,9 @@ bool ExecuteProgram::WaitStepForEnd(platform::Handle process) {
   return false;
 }
 
-void ExecuteProgram::TraceWaitEnded() { Trace(u"Break by handle closed"); }
+void ExecuteProgram::TraceWaitEnded() {
+  mWaitedForEnd = true;
+  Trace(u"Break by handle closed");
+}
 
 void ExecuteProgram::Trace(const std::u16string& line) { GetDebugConsole()->WriteLine(line); }

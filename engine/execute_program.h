@@ -50,7 +50,9 @@ class ExecuteProgram : public TThread {
   void Execute() override;
 
  private:
-  // Step 7: removes the staged folder when the run asks for it.
+  // Step 7: removes the staged folder when the run asks for it and nothing
+  // launched from it can still run: nothing was launched, or the wait saw
+  // what it waited for end. Otherwise the folder stays, with a trace line.
   void RemoveStagedFolder();
   // Step 9, the last of every run, also of a copy request and of a run that
   // ended early.
@@ -78,7 +80,9 @@ class ExecuteProgram : public TThread {
   // handle, so the wait fails at once) pauses for the wait step on the clock
   // instead, so that no loop spins.
   bool WaitStepForEnd(platform::Handle process);
-  // The line of a wait that ends because what it waits for has ended.
+  // The line of a wait that ends because what it waits for has ended (method
+  // 0: the launched process; 1: the tree, as the tracker last answered before
+  // its sets are cleared; 2: the process waited on last); notes that end.
   void TraceWaitEnded();
   void Trace(const std::u16string& line);
 
@@ -90,4 +94,6 @@ class ExecuteProgram : public TThread {
   std::unique_ptr<ProcessEngine> mProcessEngine;
   // The staged folder without a trailing delimiter; empty when this run staged nothing.
   std::u16string mStagedFolder;
+  // The wait ended because what it waited for had ended.
+  bool mWaitedForEnd = false;
 };

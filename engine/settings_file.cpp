@@ -53,6 +53,36 @@ bool ResetBootOptionLine(std::u16string& line) {
   return true;
 }
 
+bool SettingsFileSteps(std::u16string_view name, const common::PathDelimiters& delimiters,
+                       std::vector<std::u16string>* steps) {
+  steps->clear();
+  if (name.empty() || common::IsSeparator(name.front(), delimiters)) return false;
+  if (name.find_first_of(delimiters.DriveMarks) != std::u16string_view::npos) return false;
+  if (name.find(u'\0') != std::u16string_view::npos) return false;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = start;
+    while (end < name.size() && !common::IsSeparator(name[end], delimiters)) ++end;
+    const std::u16string_view step = name.substr(start, end - start);
+    if (step == u"..") {
+      if (steps->empty()) return false;  // out of the folder
+      steps->pop_back();
+    } else if (!step.empty() && step != u".") {
+      steps->emplace_back(step);
+    }
+    start = end + 1;
+  }
+  return !steps->empty();
+}
+
+std::size_t ResetBootOptionLines(std::vector<std::u16string>& lines) {
+  std::size_t replaced = 0;
+  for (std::u16string& line : lines) {
+    if (ResetBootOptionLine(line)) ++replaced;
+  }
+  return replaced;
+}
+
 std::string EncodeSettingsLines(const std::vector<std::u16string>& lines) {
   std::string bytes;
   for (const std::u16string& line : lines) {

@@ -6,7 +6,21 @@
 #include <string_view>
 #include <vector>
 
+#include "common/path_words.h"
+
 namespace engine {
+
+// The largest settings file that is read, in bytes.
+inline constexpr std::size_t kMaxSettingsFileBytes = 8u << 20;
+
+// The names a settings-file name leads through beneath the folder it is
+// relative to, the file's own name last: "." steps and empty steps dropped, a
+// ".." step taking back the name before it. False for a name that is empty,
+// absolute, has a drive mark anywhere (Windows: also an alternate stream),
+// holds a NUL character, climbs out of the folder with "..", or names the
+// folder itself.
+bool SettingsFileSteps(std::u16string_view name, const common::PathDelimiters& delimiters,
+                       std::vector<std::u16string>* steps);
 
 // The file's bytes as text: UTF-16 little-endian (FF FE), UTF-16 big-endian
 // (FE FF) or UTF-8 (EF BB BF) after a byte-order mark, which is dropped;
@@ -22,6 +36,10 @@ std::vector<std::u16string> SplitSettingsLines(std::u16string_view text);
 // "BOOTOPTION" and which contains "=" becomes "BootOption=0" unless the text
 // after its first "=" is exactly "0". True when the line was replaced.
 bool ResetBootOptionLine(std::u16string& line);
+
+// Resets every BootOption line of the list (ResetBootOptionLine); returns how
+// many were replaced.
+std::size_t ResetBootOptionLines(std::vector<std::u16string>& lines);
 
 // The lines in the ANSI code page, each followed by CR LF, without a
 // byte-order mark.

@@ -26,72 +26,102 @@ bool LiesDirectlyInside(const std::u16string& folder, const std::u16string& temp
   return !full.empty() && !ExtractFileName(full).empty() && ExtractFilePath(full) == temp;
 }
 
-// Readies the staged folder: an existing one is emptied when it is this
-// user's real folder, a missing one is created. False when neither holds.
-bool PrepareStagedFolder(const std::u16string& folder) {
-  platform::FileServices& files = platform::CurrentFiles();
-  if (files.IsOwnRealFolder(folder)) {
-    EmptyFolder(folder);
-    return true;
-  }
-  return files.CreateFolder(folder);
+// The staged folder is private to its owner, whatever the source's access:
+// nobody else can add to or read it while the installer runs.
+constexpr unsigned kStagedFolderBits = 0700;
+
+void MakePrivate(const std::u16string& folder) {
+  const std::unique_ptr<platform::FolderWalk> walk =
+      platform::CurrentFiles().OpenFolder(IncludeTrailingPathDelimiter(folder), platform::FollowLink::No);
+  if (walk != nullptr) walk->SetPermissionBits(kStagedFolderBits);
 }
 
 // Empties an open folder: real subfolders are deleted with their content,
 // every other entry (files and links) is deleted itself, with a second try
-// after its attributes were cleared.
+// after its attributes were cleared. An entry that cannot be deleted is left
+// and the walk goes on; false when one was left.
 bool EmptyOpenFolder(platform::FolderWalk& folder);
 
 bool DeleteSubfolder(platform::FolderWalk& parent, const std::u16string& name) {
+  // A read-only folder (Windows) or one without its owner's write permission
+  // (Linux) would keep its entries or itself.
+  parent.ClearAttributes(name);
+  bool emptied = true;
   {
     const std::unique_ptr<platform::FolderWalk> subfolder = parent.OpenSubfolder(name);
-    if (subfolder != nullptr && !EmptyOpenFolder(*subfolder)) return false;
+    if (subfolder != nullptr) emptied = EmptyOpenFolder(*subfolder);
   }  // the listing is released before the folder goes
-  return parent.RemoveSubfolder(name);
+  return emptied && parent.RemoveSubfolder(name);
 }
 
 bool EmptyOpenFolder(platform::FolderWalk& folder) {
+  bool everything = true;
   platform::FolderEntry entry;
   while (folder.Next(&entry)) {
     if (entry.Name == u"." || entry.Name == u"..") continue;
     if (entry.Kind == platform::EntryKind::Folder) {
-      if (!DeleteSubfolder(folder, entry.Name)) return false;
+      if (!DeleteSubfolder(folder, entry.Name)) everything = false;
     } else if (!folder.DeleteEntry(entry.Name)) {
-      if (!folder.ClearAttributes(entry.Name) || !folder.DeleteEntry(entry.Name)) return false;
+      if (!folder.ClearAttributes(entry.Name) || !folder.DeleteEntry(entry.Name)) everything = false;
     }
   }
-  return true;
+  return everything;
 }
+
+bool StopRequested(const StopRequest& stop) { return stop && stop(); }
 
 }  // namespace
 
-StageResult StageToTemp(ExeParameter& request, const std::u16string& launchPath, std::u16string& stagedFolder) {
+StageResult StageToTemp(ExeParameter& request, const std::u16string& launchPath, std::u16string& stagedFolder,
+                        const StopRequest& stop) {
   stagedFolder.clear();
   const StageResult unchanged{StageOutcome::Launch, launchPath};
-  if (request.StageSource == kNoStaging) return unchanged;
+  const StageResult refused{StageOutcome::Refused, launchPath};
+  if (request.StageSource == kNoStaging || request.StageSource.empty()) return unchanged;
   if (request.StageSource == kStageLaunchFolder) request.StageSource = ExtractFilePath(ExpandFileName(launchPath));
+  // A bare name has no folder part: the copy would stand for the root.
+  const std::u16string sourceFolder = ExtractFilePath(request.StageSource);
+  if (sourceFolder.empty()) return refused;
 
   const std::u16string name = ExtractFileName(ExcludeTrailingPathDelimiter(request.StageSource));
   const std::u16string temp = GetTempFolder();
   const std::u16string folder = IncludeTrailingPathDelimiter(temp) + name;
   if (temp.empty() || !NamesFolderInside(name) || !LiesDirectlyInside(folder, temp)) return unchanged;
-  // A source that already is the staged folder would be emptied before it is copied.
-  if (platform::CurrentFiles().SameFolder(folder, ExtractFilePath(request.StageSource))) return unchanged;
 
-  if (!PrepareStagedFolder(folder)) return {StageOutcome::Refused, launchPath};
-  stagedFolder = folder;
-  CopyFolderTree(request.StageSource, stagedFolder);
-  if (!request.BootOptionFile.empty() &&
-      !ResetBootOption(IncludeTrailingPathDelimiter(stagedFolder) + request.BootOptionFile)) {
-    return {StageOutcome::SettingsFileFailed, launchPath};
+  platform::FileServices& files = platform::CurrentFiles();
+  // Nothing touches the staged folder's place before it is known to be this user's real folder.
+  const bool reused = files.IsOwnRealFolder(folder);
+  // Emptying it would delete the source; making it inside the source would change the source.
+  if (reused && files.FolderContains(folder, sourceFolder)) return refused;
+  if (files.FolderContains(sourceFolder, temp)) return refused;
+  if (!reused) {
+    if (!DirectoryExists(temp)) ForceFolder(temp);
+    if (!files.CreateFolder(folder)) return refused;
   }
-  return {StageOutcome::Launch, IncludeTrailingPathDelimiter(stagedFolder) + ExtractFileName(launchPath)};
+  stagedFolder = folder;
+  MakePrivate(folder);
+  if (reused) EmptyFolder(folder);
+
+  // What this run staged goes again when nothing will be launched from it.
+  const auto undo = [&](StageOutcome outcome) {
+    DeleteFolder(folder);
+    stagedFolder.clear();
+    return StageResult{outcome, launchPath};
+  };
+  CopyFolderTree(request.StageSource, folder, stop);
+  if (StopRequested(stop)) return undo(StageOutcome::Stopped);
+  if (!request.BootOptionFile.empty()) {
+    const ResetOutcome reset = ResetBootOption(folder, request.BootOptionFile, stop);
+    if (reset == ResetOutcome::Failed) return undo(StageOutcome::SettingsFileFailed);
+    if (reset == ResetOutcome::Stopped || StopRequested(stop)) return undo(StageOutcome::Stopped);
+  }
+  return {StageOutcome::Launch, IncludeTrailingPathDelimiter(folder) + ExtractFileName(launchPath)};
 }
 
 std::u16string GetTempFolder() { return platform::CurrentFiles().TempFolder(); }
 
-bool CopyFolderTree(const std::u16string& source, const std::u16string& target) {
-  return CopyFiles(source, target, u"/E", u"");
+bool CopyFolderTree(const std::u16string& source, const std::u16string& target, const StopRequest& stop) {
+  return CopyFiles(source, target, u"/E", u"", stop);
 }
 
 bool EmptyFolder(const std::u16string& folder) {
@@ -104,18 +134,32 @@ bool DeleteFolder(const std::u16string& folder) {
   return EmptyFolder(folder) && platform::CurrentFiles().RemoveFolder(ExcludeTrailingPathDelimiter(folder));
 }
 
-bool ResetBootOption(const std::u16string& path) {
-  platform::FileServices& files = platform::CurrentFiles();
-  if (!FileExists(path)) return true;
-  std::string bytes;
-  if (!files.ReadWholeFile(path, &bytes)) return false;
-  std::vector<std::u16string> lines = SplitSettingsLines(DecodeSettingsText(bytes));
-  for (std::u16string& line : lines) {
-    if (!ResetBootOptionLine(line)) continue;
-    // Attributes that cannot be cleared leave this replacement to a later write.
-    if (files.ClearAttributes(path) && !files.WriteWholeFile(path, EncodeSettingsLines(lines))) return false;
+ResetOutcome ResetBootOption(const std::u16string& folder, const std::u16string& name, const StopRequest& stop) {
+  std::vector<std::u16string> steps;
+  if (!SettingsFileSteps(name, platform::PathDelimitersOfPlatform(), &steps)) return ResetOutcome::Failed;
+  std::unique_ptr<platform::FolderWalk> walk =
+      platform::CurrentFiles().OpenFolder(IncludeTrailingPathDelimiter(folder), platform::FollowLink::No);
+  if (walk == nullptr) return ResetOutcome::Failed;
+  for (std::size_t i = 0; i + 1 < steps.size(); ++i) {
+    walk = walk->OpenSubfolder(steps[i]);
+    if (walk == nullptr) return ResetOutcome::Done;  // no such real folder: no such file
   }
-  return true;
+  const std::u16string& file = steps.back();
+  std::string bytes;
+  switch (walk->ReadFile(file, kMaxSettingsFileBytes, &bytes)) {
+    case platform::FileRead::Missing:
+      return ResetOutcome::Done;
+    case platform::FileRead::Refused:
+      return ResetOutcome::Failed;
+    case platform::FileRead::Read:
+      break;
+  }
+  std::vector<std::u16string> lines = SplitSettingsLines(DecodeSettingsText(bytes));
+  if (ResetBootOptionLines(lines) == 0) return ResetOutcome::Done;
+  if (StopRequested(stop)) return ResetOutcome::Stopped;
+  // Attributes that cannot be cleared leave the file as it was.
+  if (!walk->ClearAttributes(file)) return ResetOutcome::Done;
+  return walk->WriteFile(file, EncodeSettingsLines(lines)) ? ResetOutcome::Done : ResetOutcome::Failed;
 }
 
 }  // namespace engine

@@ -1,8 +1,9 @@
 // The file services of the platform: the program's own path, full paths,
-// what a path names, folder walks that list and delete, copies, whole-file
-// reads and writes, the temporary folder, and the delimiters of its paths.
+// what a path names, folder walks that list, delete, read and write, copies,
+// the temporary folder, and the delimiters of its paths.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,13 @@ struct FolderIdentity {
   std::uint64_t Volume = 0;
   std::uint64_t Index = 0;
   friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
+};
+
+// What reading a file of an open folder found.
+enum class FileRead {
+  Read,     // a regular file, read whole
+  Missing,  // no entry of that name
+  Refused,  // a link, folder, FIFO, socket or device, a file over the limit, or a failed open or read
 };
 
 struct FolderEntry {
@@ -82,6 +90,18 @@ class FolderWalk {
   virtual bool ClearAttributes(std::u16string_view name) = 0;
   // Removes the empty real folder of that name.
   virtual bool RemoveSubfolder(std::u16string_view name) = 0;
+  // Reads the file of that name whole into *bytes when it is a regular file
+  // of at most maxBytes. It is opened without following a link and without
+  // blocking (a FIFO or device is never waited on nor read), and its kind and
+  // size are checked on the open handle. Linux: O_NOFOLLOW | O_NONBLOCK,
+  // fstat. Windows: FILE_FLAG_OPEN_REPARSE_POINT, a disk file that is neither
+  // a folder nor a reparse point.
+  virtual FileRead ReadFile(std::u16string_view name, std::size_t maxBytes, std::string* bytes) = 0;
+  // Writes the file of that name anew with exactly these bytes, creating it
+  // when missing; opened as ReadFile opens it (never through a link, never
+  // blocking). False, with nothing written, when the entry is not a regular
+  // file, and when the open or a write fails.
+  virtual bool WriteFile(std::u16string_view name, std::string_view bytes) = 0;
 };
 
 enum class FollowLink { No, Yes };
@@ -120,14 +140,6 @@ class FileServices {
   // the target keeps the source's permission bits; a target that is a link or
   // the source itself fails.
   virtual bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) = 0;
-  // Clears the read-only, hidden and system attributes (as FolderWalk does).
-  virtual bool ClearAttributes(std::u16string_view path) = 0;
-  // Reads a whole file (others may read meanwhile). False when it cannot be
-  // opened or read.
-  virtual bool ReadWholeFile(std::u16string_view path, std::string* bytes) = 0;
-  // Creates the file anew with exactly these bytes. Linux: a link in its place
-  // is not written through.
-  virtual bool WriteWholeFile(std::u16string_view path, std::string_view bytes) = 0;
   // The temporary folder, normally with a trailing delimiter; empty when the
   // system cannot tell. Windows: GetTempPathA. Linux: $TMPDIR when it names an
   // existing folder, else "/tmp/".
@@ -139,6 +151,12 @@ class FileServices {
   // spelling. Linux: the same device and inode. Windows: the same volume serial
   // number and file index.
   virtual bool SameFolder(std::u16string_view first, std::u16string_view second) = 0;
+  // True when the folder inner is the existing folder outer or lies anywhere
+  // beneath it, told by identity (as SameFolder) wherever links on inner's
+  // path lead. A missing inner stands for the nearest existing folder above
+  // it by its text. Linux: inner's ".." chain up to the root. Windows: the
+  // folders above inner's spelled full path and above its final path.
+  virtual bool FolderContains(std::u16string_view outer, std::u16string_view inner) = 0;
 };
 
 // The real services of this platform. Lives for the whole process.

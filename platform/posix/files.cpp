@@ -7,13 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/posix/file_copy.h"
 #include "platform/posix/folder_walk.h"
 #include "platform/posix/paths.h"
-#include "platform/posix/read_file.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/text.h"
 
@@ -29,12 +29,10 @@ class PosixFiles final : public FileServices {
   bool CreateFolder(std::u16string_view path) override;
   bool RemoveFolder(std::u16string_view path) override;
   bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) override;
-  bool ClearAttributes(std::u16string_view path) override;
-  bool ReadWholeFile(std::u16string_view path, std::string* bytes) override;
-  bool WriteWholeFile(std::u16string_view path, std::string_view bytes) override;
   std::u16string TempFolder() override;
   bool IsOwnRealFolder(std::u16string_view path) override;
   bool SameFolder(std::u16string_view first, std::u16string_view second) override;
+  bool FolderContains(std::u16string_view outer, std::u16string_view inner) override;
 };
 
 // The file-system path without a trailing "/" (the root stays "/").
@@ -115,22 +113,6 @@ bool PosixFiles::CopyFileReplacing(std::u16string_view source, std::u16string_vi
   return posix::CopyFileData(NativePath(source), NativePath(target));
 }
 
-bool PosixFiles::ClearAttributes(std::u16string_view path) {
-  posix::UniqueFd parent;
-  std::string name;
-  return OpenParent(path, &parent, &name) && posix::AddOwnerWrite(parent.Get(), name);
-}
-
-bool PosixFiles::ReadWholeFile(std::u16string_view path, std::string* bytes) {
-  return posix::ReadWholeFile(NativePath(path), bytes);
-}
-
-bool PosixFiles::WriteWholeFile(std::u16string_view path, std::string_view bytes) {
-  const std::string native = NativePath(path);
-  const posix::UniqueFd file(open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
-  return file.IsValid() && posix::WriteAll(file.Get(), bytes.data(), bytes.size());
-}
-
 std::u16string PosixFiles::TempFolder() {
   const char* variable = getenv("TMPDIR");
   struct stat info {};
@@ -155,6 +137,34 @@ bool PosixFiles::SameFolder(std::u16string_view first, std::u16string_view secon
   struct stat two {};
   if (a.empty() || b.empty() || stat(a.c_str(), &one) != 0 || stat(b.c_str(), &two) != 0) return false;
   return S_ISDIR(one.st_mode) && one.st_dev == two.st_dev && one.st_ino == two.st_ino;
+}
+
+bool PosixFiles::FolderContains(std::u16string_view outer, std::u16string_view inner) {
+  const std::string top = NativePath(outer);
+  struct stat wanted {};
+  if (top.empty() || stat(top.c_str(), &wanted) != 0 || !S_ISDIR(wanted.st_mode)) return false;
+  // A missing folder stands for the nearest existing one above it.
+  std::string start = NativePath(inner);
+  posix::UniqueFd folder;
+  while (!start.empty()) {
+    folder.Reset(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.IsValid() || start == "/") break;
+    const std::size_t slash = start.rfind('/');
+    start = slash == std::string::npos ? std::string() : slash == 0 ? std::string("/") : start.substr(0, slash);
+  }
+  // Up the ".." chain, where the folder really lies, to the root (its own "..").
+  constexpr int kDeepest = 4096;
+  for (int depth = 0; folder.IsValid() && depth < kDeepest; ++depth) {
+    struct stat here {};
+    if (fstat(folder.Get(), &here) != 0) return false;
+    if (here.st_dev == wanted.st_dev && here.st_ino == wanted.st_ino) return true;
+    posix::UniqueFd up(openat(folder.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat above {};
+    if (!up.IsValid() || fstat(up.Get(), &above) != 0) return false;
+    if (above.st_dev == here.st_dev && above.st_ino == here.st_ino) return false;  // the root
+    folder = std::move(up);
+  }
+  return false;
 }
 
 namespace posix {

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <string_view>
+
 #include "platform/posix/file_copy.h"
 #include "platform/text.h"
 
@@ -14,6 +17,31 @@ namespace platform::posix {
 namespace {
 
 constexpr int kSubfolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// A file of the folder: never through a link, never waiting for a writer or
+// a device, never becoming the controlling terminal.
+constexpr int kFileFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// True when the descriptor is open on a regular file; *info receives its status.
+bool OpenRegularFile(const UniqueFd& file, struct stat* info) {
+  return file.IsValid() && fstat(file.Get(), info) == 0 && S_ISREG(info->st_mode);
+}
+
+// Reads to the end, but never more than maxBytes (a file that grew past it
+// fails), into *bytes.
+bool ReadAtMost(int file, std::size_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(file, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (bytes->size() + static_cast<std::size_t>(n) > maxBytes) return false;
+    bytes->append(buffer, static_cast<std::size_t>(n));
+  }
+}
 
 // What an entry is, from the type the listing gave and, where that does not
 // tell, from a look that opens nothing.
@@ -106,6 +134,29 @@ class PosixFolderWalk final : public FolderWalk {
 
   bool RemoveSubfolder(std::u16string_view name) override {
     return unlinkat(mFolder.Get(), WideToUtf8(name).c_str(), AT_REMOVEDIR) == 0;
+  }
+
+  FileRead ReadFile(std::u16string_view name, std::size_t maxBytes, std::string* bytes) override {
+    const std::string native = WideToUtf8(name);
+    struct stat info {};
+    // What is not a regular file is never opened (a device may act on an open).
+    if (fstatat(mFolder.Get(), native.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      return errno == ENOENT ? FileRead::Missing : FileRead::Refused;
+    }
+    if (!S_ISREG(info.st_mode)) return FileRead::Refused;
+    const UniqueFd file(openat(mFolder.Get(), native.c_str(), kFileFlags | O_RDONLY));
+    if (!OpenRegularFile(file, &info) || static_cast<std::uint64_t>(info.st_size) > maxBytes) return FileRead::Refused;
+    return ReadAtMost(file.Get(), maxBytes, bytes) ? FileRead::Read : FileRead::Refused;
+  }
+
+  bool WriteFile(std::u16string_view name, std::string_view bytes) override {
+    const std::string native = WideToUtf8(name);
+    struct stat info {};
+    if (fstatat(mFolder.Get(), native.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) return false;
+    // Truncated only once the open file is known to be a regular file.
+    const UniqueFd file(openat(mFolder.Get(), native.c_str(), kFileFlags | O_WRONLY | O_CREAT, 0666));
+    return OpenRegularFile(file, &info) && ftruncate(file.Get(), 0) == 0 &&
+           WriteAll(file.Get(), bytes.data(), bytes.size());
   }
 
  private:

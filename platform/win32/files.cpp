@@ -80,6 +80,41 @@ bool IdentityOf(HANDLE handle, FolderIdentity* identity, DWORD* attributes) {
   return true;
 }
 
+// True when the open handle is a file on disk that is neither a folder nor a
+// reparse point (not a console, pipe or device); *size receives its size.
+bool IsPlainDiskFile(HANDLE file, std::uint64_t* size) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) return false;
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) return false;
+  *size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return true;
+}
+
+// Reads to the end, but never more than maxBytes (a file that grew past it
+// fails), into *bytes.
+bool ReadAtMost(HANDLE file, std::size_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) return true;
+    if (bytes->size() + got > maxBytes) return false;
+    bytes->append(buffer, got);
+  }
+}
+
+// Writes every byte from the file's current position.
+bool WriteAllBytes(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (!::WriteFile(file, bytes.data(), size, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
 // One folder held open and listed by FindFirstFileW/FindNextFileW; its
 // entries are reached by the folder's path joined with their names, a path
 // that keeps naming the held folder.
@@ -151,6 +186,27 @@ class Win32FolderWalk final : public FolderWalk {
 
   bool RemoveSubfolder(std::u16string_view name) override { return RemoveDirectoryW(Wide(Join(name))) != 0; }
 
+  FileRead ReadFile(std::u16string_view name, std::size_t maxBytes, std::string* bytes) override {
+    const UniqueFile file(CreateFileW(Wide(Join(name)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.IsValid()) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::Missing : FileRead::Refused;
+    }
+    std::uint64_t size = 0;
+    if (!IsPlainDiskFile(file.Get(), &size) || size > maxBytes) return FileRead::Refused;
+    return ReadAtMost(file.Get(), maxBytes, bytes) ? FileRead::Read : FileRead::Refused;
+  }
+
+  bool WriteFile(std::u16string_view name, std::string_view bytes) override {
+    const UniqueFile file(CreateFileW(Wide(Join(name)), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    std::uint64_t size = 0;
+    // Emptied only once the open file is known to be a plain disk file.
+    if (!file.IsValid() || !IsPlainDiskFile(file.Get(), &size) || !SetEndOfFile(file.Get())) return false;
+    return WriteAllBytes(file.Get(), bytes);
+  }
+
  private:
   explicit Win32FolderWalk(std::u16string folder) : mFolder(std::move(folder)) {}
   std::u16string Join(std::u16string_view name) const { return mFolder + std::u16string(name); }
@@ -218,12 +274,10 @@ class Win32Files final : public FileServices {
   bool CreateFolder(std::u16string_view path) override;
   bool RemoveFolder(std::u16string_view path) override;
   bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) override;
-  bool ClearAttributes(std::u16string_view path) override;
-  bool ReadWholeFile(std::u16string_view path, std::string* bytes) override;
-  bool WriteWholeFile(std::u16string_view path, std::string_view bytes) override;
   std::u16string TempFolder() override;
   bool IsOwnRealFolder(std::u16string_view path) override;
   bool SameFolder(std::u16string_view first, std::u16string_view second) override;
+  bool FolderContains(std::u16string_view outer, std::u16string_view inner) override;
 };
 
 }  // namespace
@@ -291,37 +345,6 @@ bool Win32Files::CopyFileReplacing(std::u16string_view source, std::u16string_vi
   return CopyThroughAnsi(source, target);
 }
 
-bool Win32Files::ClearAttributes(std::u16string_view path) {
-  return SetFileAttributesW(Wide(std::u16string(path)), 0) != 0;
-}
-
-bool Win32Files::ReadWholeFile(std::u16string_view path, std::string* bytes) {
-  const UniqueFile file(CreateFileW(Wide(std::u16string(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return false;
-  bytes->clear();
-  char buffer[65536];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) return false;
-    if (got == 0) return true;
-    bytes->append(buffer, got);
-  }
-}
-
-bool Win32Files::WriteWholeFile(std::u16string_view path, std::string_view bytes) {
-  const UniqueFile file(CreateFileW(Wide(std::u16string(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return false;
-  while (!bytes.empty()) {
-    DWORD written = 0;
-    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-    if (!WriteFile(file.Get(), bytes.data(), size, &written, nullptr) || written == 0) return false;
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
-
 std::u16string Win32Files::TempFolder() {
   char buffer[MAX_PATH] = {};
   const DWORD length = GetTempPathA(MAX_PATH, buffer);
@@ -358,6 +381,45 @@ bool Win32Files::SameFolder(std::u16string_view first, std::u16string_view secon
   }
   const UniqueFile two = HoldFolder(std::u16string(second), true);
   return two.IsValid() && IdentityOf(two.Get(), &b, &attributes) && a == b;
+}
+
+bool Win32Files::FolderContains(std::u16string_view outer, std::u16string_view inner) {
+  FolderIdentity wanted;
+  DWORD attributes = 0;
+  const UniqueFile top = HoldFolder(std::u16string(outer), true);
+  if (!top.IsValid() || !IdentityOf(top.Get(), &wanted, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return false;
+  }
+  // The spelled path, and where the folder really lies (its final path:
+  // junctions on the way resolved).
+  std::vector<std::u16string> starts{FullPathName(inner)};
+  const UniqueFile held = HoldFolder(std::u16string(inner), true);
+  if (held.IsValid()) {
+    std::u16string resolved(32768, u'\0');
+    const DWORD length = GetFinalPathNameByHandleW(held.Get(), Wide(resolved), static_cast<DWORD>(resolved.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length > 0 && length < resolved.size()) {
+      resolved.resize(length);
+      if (resolved.rfind(u"\\\\?\\", 0) == 0 && resolved.size() >= 6 && resolved[5] == u':') resolved.erase(0, 4);
+      starts.push_back(resolved);
+    }
+  }
+  for (const std::u16string& start : starts) {
+    std::u16string folder = common::WithoutTrailingDelimiter(start, common::kWindowsPathDelimiters);
+    while (!folder.empty()) {
+      // A bare drive ("C:") would name that drive's current folder: its root is meant.
+      const std::u16string spelled = folder.back() == u':' ? WithDelimiter(folder) : folder;
+      const UniqueFile here = HoldFolder(spelled, true);
+      FolderIdentity identity;
+      if (here.IsValid() && IdentityOf(here.Get(), &identity, &attributes) && identity == wanted) return true;
+      const std::u16string up =
+          common::WithoutTrailingDelimiter(common::FolderPart(folder, common::kWindowsPathDelimiters),
+                                           common::kWindowsPathDelimiters);
+      if (up == folder) break;
+      folder = up;
+    }
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -368,7 +368,7 @@ TEST_F(RealFilesTest, AttributesUnderWindows) {
   // A read-only settings file is rewritten with its attributes cleared.
   Write(mRoot / "s.ini", "BootOption=1");
   SetAttributes(mRoot / "s.ini", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  EXPECT_TRUE(engine::ResetBootOption(At("s.ini")));
+  EXPECT_EQ(engine::ResetBootOption(W(mRoot), u"s.ini"), engine::ResetOutcome::Done);
   EXPECT_EQ(Read(mRoot / "s.ini"), "BootOption=0\r\n");
   EXPECT_EQ(Attributes(mRoot / "s.ini") & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
 }
@@ -728,5 +728,217 @@ TEST_F(RealFilesTest, TargetSpelledThroughALinkIsRecognised) {
 }
 #endif
 
-}  // namespace
+// Staging into a temporary folder of the test's own (TMPDIR on Linux, TMP on
+// Windows), so that sources around and inside it can be tried; the sentinel
+// holds a settings file that a name leaving the staged folder would reach.
+class ScratchTempStagingTest : public RealFilesTest {
+ protected:
+  ScratchTempStagingTest() {
+    mTemp = mRoot / "temp";
+    fs::create_directories(mTemp);
+    SetTemp(mTemp);
+    Write(mSentinel / "boot.ini", "BootOption=1\r\n");
+    mSentinelBefore = Snapshot(mSentinel);
+  }
+  ~ScratchTempStagingTest() override { RestoreTemp(); }
 
+  void SetTemp(const fs::path& folder) {
+#ifdef _WIN32
+    SetEnvironmentVariableW(L"TMP", (folder.wstring() + L"\\").c_str());
+#else
+    setenv("TMPDIR", folder.c_str(), 1);
+#endif
+  }
+  void RestoreTemp() {
+#ifdef _WIN32
+    SetEnvironmentVariableW(L"TMP", mHadTemp ? mSavedTemp.c_str() : nullptr);
+#else
+    if (mHadTemp) {
+      setenv("TMPDIR", mSavedTemp.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+#endif
+  }
+
+  engine::StageResult Stage(const std::u16string& fileName, const std::u16string& source) {
+    mRequest.FileName = fileName;
+    mRequest.StageSource = source;
+    return engine::StageToTemp(mRequest, mRequest.FileName, mStaged);
+  }
+
+#ifdef _WIN32
+  static std::wstring SavedTemp(bool* had) {
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"TMP", buffer.data(), static_cast<DWORD>(buffer.size()));
+    *had = length > 0 && length < buffer.size();
+    buffer.resize(*had ? length : 0);
+    return buffer;
+  }
+#else
+  static std::string SavedTemp(bool* had) {
+    const char* saved = getenv("TMPDIR");
+    *had = saved != nullptr;
+    return *had ? saved : "";
+  }
+#endif
+
+  bool mHadTemp = false;
+  decltype(SavedTemp(nullptr)) mSavedTemp = SavedTemp(&mHadTemp);
+  fs::path mTemp;
+  ExeParameter mRequest;
+  std::u16string mStaged;
+};
+
+TEST_F(ScratchTempStagingTest, SourceInsideTheStagedFolderOrHoldingItIsRefusedUntouched) {
+  Write(mTemp / "Tb" / "v2" / "Tb" / "setup.exe", "program");
+  Write(mTemp / "Tb" / "v2" / "Tb" / "data" / "keep.txt", "keep");
+  Write(mTemp / "Tb" / "outer.txt", "outer");
+  struct Case {
+    const char* What;
+    std::u16string FileName;
+    std::u16string Source;
+  };
+  std::vector<Case> cases = {
+      {"source deep inside it, by \"1\"", W(mTemp / "Tb" / "v2" / "Tb" / "setup.exe"), u"1"},
+      {"source deep inside it, by path", At("x.exe"), WithDelimiter(mTemp / "Tb" / "v2" / "Tb")},
+      {"source is the staged folder", W(mTemp / "Tb" / "outer.txt"), u"1"},
+      {"source holds the temporary folder", At("x.exe"), WithDelimiter(mRoot)},
+      {"source's folder part holds it", At("x.exe"), W(mTemp / "Tb")},
+  };
+#ifdef _WIN32
+  cases.push_back({"source spelled another way", At("x.exe"), WithDelimiter(mTemp / "TB" / "V2" / "x" / ".." / "TB")});
+#else
+  fs::create_directory_symlink(mTemp / "Tb" / "v2", mRoot / "alias");
+  cases.push_back({"source through a link into it", At("x.exe"), WithDelimiter(mRoot / "alias" / "Tb")});
+#endif
+  const std::map<std::string, std::string> before = Snapshot(mRoot);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const engine::StageResult result = Stage(c.FileName, c.Source);
+    EXPECT_EQ(result.Outcome, engine::StageOutcome::Refused);
+    EXPECT_TRUE(mStaged.empty());
+    EXPECT_EQ(Snapshot(mRoot), before) << "nothing deleted, nothing made";
+  }
+}
+
+TEST_F(ScratchTempStagingTest, BareNameIsRefusedAndAnEmptySourceStagesNothing) {
+  const std::map<std::string, std::string> before = Snapshot(mRoot);
+  const fs::path current = fs::current_path();
+  fs::current_path(mRoot / "src");
+  EXPECT_EQ(Stage(At("src/a.txt"), u"sub").Outcome, engine::StageOutcome::Refused);
+  const engine::StageResult none = Stage(At("src/a.txt"), u"");
+  fs::current_path(current);
+  EXPECT_EQ(none.Outcome, engine::StageOutcome::Launch);
+  EXPECT_EQ(none.LaunchPath, At("src/a.txt"));
+  EXPECT_EQ(Snapshot(mRoot), before);
+}
+
+TEST_F(ScratchTempStagingTest, SettingsFileNamesThatLeaveTheStagedFolderFailAndTheCopyGoes) {
+  Write(mRoot / "inst" / "Tb" / "setup.exe", "program");
+  Write(mRoot / "inst" / "Tb" / "boot.ini", "BootOption=1\r\n");
+  const std::u16string sep(1, fs::path::preferred_separator);
+  const std::u16string up = u".." + sep;
+  std::vector<std::u16string> names = {
+      up + up + up + W(mSentinel.filename()) + sep + u"boot.ini",
+      W(mSentinel / "boot.ini"),
+      up + u"boot.ini",
+  };
+#ifdef _WIN32
+  names.push_back(u"C:boot.ini");
+  names.push_back(u"boot.ini:stream");
+#endif
+  for (const std::u16string& name : names) {
+    SCOPED_TRACE(platform::WideToUtf8(name));
+    mRequest.BootOptionFile = name;
+    EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::SettingsFileFailed);
+    EXPECT_TRUE(mStaged.empty());
+    EXPECT_FALSE(fs::exists(mTemp / "Tb")) << "nothing was launched from it";
+  }
+  EXPECT_EQ(Read(mRoot / "inst" / "Tb" / "boot.ini"), "BootOption=1\r\n");
+  mRequest.BootOptionFile = u"boot.ini";
+  EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
+  EXPECT_EQ(Read(mTemp / "Tb" / "boot.ini"), "BootOption=0\r\n");
+}
+
+#ifdef _WIN32
+TEST_F(ScratchTempStagingTest, MissingTemporaryFolderIsMadeWithItsParents) {
+  Write(mRoot / "inst" / "Tb" / "setup.exe", "program");
+  SetTemp(mRoot / "gone" / "deeper");
+  const engine::StageResult result = Stage(At("inst/Tb/setup.exe"), u"1");
+  EXPECT_EQ(result.Outcome, engine::StageOutcome::Launch);
+  EXPECT_EQ(result.LaunchPath, W(mRoot / "gone" / "deeper" / "Tb" / "setup.exe"));
+  EXPECT_EQ(Read(mRoot / "gone" / "deeper" / "Tb" / "setup.exe"), "program");
+}
+
+TEST_F(RealFilesTest, EmptyingGoesOnPastReadOnlyEntriesAndWhatItCannotDelete) {
+  Write(mRoot / "outside" / "secret.txt", "s");
+  Write(mRoot / "del" / "a.txt", "a");
+  Write(mRoot / "del" / "ro" / "inner" / "b.txt", "b");
+  Write(mRoot / "del" / "z.txt", "z");
+  SetAttributes(mRoot / "del" / "a.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  SetAttributes(mRoot / "del" / "ro" / "inner" / "b.txt", FILE_ATTRIBUTE_READONLY);
+  SetAttributes(mRoot / "del" / "ro" / "inner", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+  SetAttributes(mRoot / "del" / "ro", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+  // Wine cannot remove a folder link made from the Linux side: an entry that stays.
+  ASSERT_TRUE(MakeFolderLink(mRoot / "outside", mRoot / "del" / "m-link"));
+  EXPECT_FALSE(engine::EmptyFolder(At("del")));
+  EXPECT_EQ(Tree(mRoot / "del"), (Names{"m-link/", "m-link/secret.txt"})) << "everything else went";
+  EXPECT_EQ(Tree(mRoot / "outside"), (Names{"secret.txt"}));
+  EXPECT_FALSE(engine::DeleteFolder(At("del")));
+  RemoveFolderLink(mRoot / "del" / "m-link");
+  EXPECT_TRUE(engine::DeleteFolder(At("del")));
+  EXPECT_FALSE(fs::exists(mRoot / "del"));
+  EXPECT_EQ(Tree(mRoot / "outside"), (Names{"secret.txt"}));
+}
+#else
+TEST_F(ScratchTempStagingTest, StagedFolderIsPrivateWhateverItsSource) {
+  Write(mRoot / "inst" / "Tb" / "setup.exe", "program");
+  chmod((mRoot / "inst" / "Tb").c_str(), 0777);
+  ASSERT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
+  struct stat info {};
+  ASSERT_EQ(stat((mTemp / "Tb").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  chmod((mTemp / "Tb").c_str(), 0777);
+  ASSERT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
+  ASSERT_EQ(stat((mTemp / "Tb").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0700u) << "a left-over folder is closed to others too";
+}
+
+// The file itself is never opened through a link nor waited on; only a
+// regular file up to the limit is read.
+TEST_F(RealFilesTest, SettingsFileIsReadOnlyAsARegularFileBeneathItsFolder) {
+  const fs::path folder = mRoot / "staged";
+  Write(mSentinel / "boot.ini", "BootOption=1\r\n");
+  mSentinelBefore = Snapshot(mSentinel);
+  Write(folder / "sub" / "ok.ini", "BootOption=1\r\n");
+  fs::create_symlink(mSentinel / "boot.ini", folder / "link.ini");
+  fs::create_symlink("/dev/zero", folder / "zero.ini");
+  fs::create_directory_symlink(mSentinel, folder / "dirlink");
+  ASSERT_EQ(mkfifo((folder / "fifo.ini").c_str(), 0600), 0);
+  fs::create_directories(folder / "folder.ini");
+  {
+    std::ofstream big(folder / "big.ini", std::ios::binary);
+    big << "BootOption=1\r\n" << std::string(8u << 20, 'x');
+  }
+  struct Case {
+    std::u16string Name;
+    engine::ResetOutcome Expected;
+  };
+  const Case cases[] = {
+      {u"link.ini", engine::ResetOutcome::Failed},  {u"zero.ini", engine::ResetOutcome::Failed},
+      {u"fifo.ini", engine::ResetOutcome::Failed},  {u"folder.ini", engine::ResetOutcome::Failed},
+      {u"big.ini", engine::ResetOutcome::Failed},   {u"dirlink/boot.ini", engine::ResetOutcome::Done},
+      {u"missing.ini", engine::ResetOutcome::Done}, {u"sub\\ok.ini", engine::ResetOutcome::Done},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::WideToUtf8(c.Name));
+    EXPECT_EQ(engine::ResetBootOption(W(folder), c.Name), c.Expected);
+  }
+  EXPECT_EQ(Read(folder / "sub" / "ok.ini"), "BootOption=0\r\n");
+  EXPECT_EQ(Read(folder / "big.ini").substr(0, 14), "BootOption=1\r\n");
+  EXPECT_TRUE(fs::is_fifo(folder / "fifo.ini"));
+}
+#endif
+
+}  // namespace

@@ -1,9 +1,11 @@
 // Staging, emptying and deleting on the files fake: what is staged where,
-// what is never touched, the settings file and every failure path.
+// what is never touched, the settings file and its name, stopping, and every
+// failure path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "engine/settings_file.h"
 #include "engine/staging.h"
 #include "tests/support/fake_paths.h"
 #include "tests/support/fake_files.h"
@@ -24,7 +26,9 @@ class StagingTest : public ::testing::Test {
     mRequest.StageSource = u"1";
   }
 
-  engine::StageResult Stage() { return engine::StageToTemp(mRequest, mRequest.FileName, mStaged); }
+  engine::StageResult Stage(const engine::StopRequest& stop = {}) {
+    return engine::StageToTemp(mRequest, mRequest.FileName, mStaged, stop);
+  }
 
   FakeFiles mFiles;
   ExeParameter mRequest;
@@ -78,13 +82,31 @@ TEST_F(StagingTest, LeftOverStagedFolderIsEmptiedAndKept) {
   const Keys changes = mFiles.Changes();
   EXPECT_EQ(std::count(changes.begin(), changes.end(), "Remove " + K("/tmp/Tb")), 0) << "the folder itself stays";
   const Keys expectedStart{"Clear " + K("/tmp/Tb/old.txt"), "Delete " + K("/tmp/Tb/old.txt"),
-                           "Delete " + K("/tmp/Tb/oldsub/x.txt"), "Remove " + K("/tmp/Tb/oldsub")};
+                           "Clear " + K("/tmp/Tb/oldsub"), "Delete " + K("/tmp/Tb/oldsub/x.txt"),
+                           "Remove " + K("/tmp/Tb/oldsub")};
   ASSERT_GE(changes.size(), expectedStart.size());
-  EXPECT_EQ(Keys(changes.begin(), changes.begin() + 4), expectedStart);
+  EXPECT_EQ(Keys(changes.begin(), changes.begin() + 5), expectedStart);
+}
+
+TEST_F(StagingTest, StagedFolderIsPrivateWhetherMadeOrReused) {
+  mFiles.AddFolder(P(u"/inst/Tb")).Mode = 0777;
+  Stage();
+  EXPECT_EQ(mFiles.Find(P(u"/tmp/Tb"))->Mode, 0700u);
+  mFiles.AddFolder(P(u"/tmp/Tb")).Mode = 0777;
+  Stage();
+  EXPECT_EQ(mFiles.Find(P(u"/tmp/Tb"))->Mode, 0700u) << "a left-over folder open to others is closed first";
+}
+
+TEST_F(StagingTest, MissingTemporaryFolderIsMadeWithItsParents) {
+  mFiles.Temp = P(u"/gone/deeper/tmp/");
+  const engine::StageResult result = Stage();
+  EXPECT_EQ(result.Outcome, engine::StageOutcome::Launch);
+  EXPECT_EQ(result.LaunchPath, P(u"/gone/deeper/tmp/Tb/setup.exe"));
+  EXPECT_TRUE(mFiles.Has(P(u"/gone/deeper/tmp/Tb/data/settings.ini")));
 }
 
 TEST_F(StagingTest, SourcesWithoutALastFolderNameStageNothing) {
-  const std::u16string sources[] = {u"", P(u"/"), P(u"/inst/.."), P(u"/inst/."), u"..", u"."};
+  const std::u16string sources[] = {u"", P(u"/"), P(u"/inst/.."), P(u"/inst/.")};
   for (const std::u16string& source : sources) {
     mRequest.StageSource = source;
     const engine::StageResult result = Stage();
@@ -107,11 +129,65 @@ TEST_F(StagingTest, LaunchFromTheRootStagesNothing) {
   EXPECT_TRUE(mFiles.Changes().empty());
 }
 
-TEST_F(StagingTest, ASourceThatIsTheStagedFolderIsNotEmptied) {
-  mFiles.AddFile(P(u"/tmp/Tb/setup.exe"), "p");
-  mRequest.FileName = P(u"/tmp/Tb/setup.exe");
-  EXPECT_EQ(Stage().LaunchPath, P(u"/tmp/Tb/setup.exe"));
-  EXPECT_TRUE(mStaged.empty());
+TEST_F(StagingTest, BareNamesAreRefused) {
+  mFiles.Current = P(u"/inst");
+  for (const std::u16string source : {u"Tb", u"foo", u".", u"..", u"*.*"}) {
+    SCOPED_TRACE(platform::WideToUtf8(source));
+    mRequest.StageSource = source;
+    const engine::StageResult result = Stage();
+    EXPECT_EQ(result.Outcome, engine::StageOutcome::Refused);
+    EXPECT_EQ(result.LaunchPath, mRequest.FileName);
+    EXPECT_TRUE(mStaged.empty());
+  }
+  EXPECT_TRUE(mFiles.Changes().empty());
+}
+
+TEST_F(StagingTest, SourceInsideTheStagedFolderOrHoldingItIsRefusedUntouched) {
+  struct Case {
+    const char* What;
+    std::u16string Temp;
+    std::u16string FileName;
+    std::u16string Source;
+  };
+  const Case cases[] = {
+      {"source is the staged folder", P(u"/tmp/"), P(u"/tmp/Tb/setup.exe"), u"1"},
+      {"source deep inside it, by \"1\"", P(u"/tmp/"), P(u"/tmp/Tb/v2/Tb/setup.exe"), u"1"},
+      {"source deep inside it, by path", P(u"/tmp/"), P(u"/x.exe"), P(u"/tmp/Tb/v2/Tb/")},
+      {"source through a link into it", P(u"/tmp/"), P(u"/x.exe"), P(u"/alias/Tb/")},
+      {"temporary folder inside the source", P(u"/tmp/Tb/v2/Tb/t/"), P(u"/tmp/Tb/v2/Tb/setup.exe"), u"1"},
+      {"source folder holds the staged one", P(u"/tmp/"), P(u"/x.exe"), P(u"/tmp")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    FakeFiles files;
+    files.Temp = c.Temp;
+    files.AddFolder(P(u"/tmp"));
+    files.AddFile(P(u"/tmp/Tb/v2/Tb/setup.exe"), "program");
+    files.AddFile(P(u"/tmp/Tb/v2/Tb/data/keep.txt"), "keep");
+    files.AddFile(P(u"/tmp/Tb/setup.exe"), "outer");
+    files.AddFolder(P(u"/tmp/Tb/v2/Tb/t"));
+    files.AddFolderLink(P(u"/alias"), P(u"/tmp/Tb/v2"));
+    const std::vector<std::string> before = files.Tree();
+    mRequest.FileName = c.FileName;
+    mRequest.StageSource = c.Source;
+    const engine::StageResult result = Stage();
+    EXPECT_EQ(result.Outcome, engine::StageOutcome::Refused);
+    EXPECT_TRUE(mStaged.empty());
+    EXPECT_TRUE(files.Changes().empty());
+    EXPECT_EQ(files.Tree(), before);
+  }
+}
+
+TEST_F(StagingTest, OwnershipIsCheckedBeforeAnythingElseLooksAtTheStagedFolder) {
+  mFiles.AddFolder(P(u"/tmp/Tb"), true);
+  std::vector<std::string> order;
+  mFiles.Confine([&order](const std::string& operation, const std::string& key) {
+    if (FakeFiles::Within(key, K("/tmp/Tb"))) order.push_back(operation);
+    return true;
+  }, [](const std::string&) {});
+  EXPECT_EQ(Stage().Outcome, engine::StageOutcome::Refused);
+  ASSERT_FALSE(order.empty());
+  EXPECT_EQ(order.front(), "IsOwnRealFolder");
   EXPECT_TRUE(mFiles.Changes().empty());
 }
 
@@ -153,31 +229,80 @@ TEST_F(StagingTest, BootOptionIsResetInTheStagedCopyOnly) {
   EXPECT_EQ(mFiles.Find(P(u"/inst/Tb/data/settings.ini"))->Data, "BootOption=1\r\n");
 }
 
-TEST_F(StagingTest, SettingsFileWrittenOnceForEachReplacementAfterClearingItsAttributes) {
-  mFiles.AddFile(P(u"/s.ini"), "a=1\nBootOption=1\rOldBootOptionValue=3\r\nkeep\r\n").ReadOnly = true;
-  EXPECT_TRUE(engine::ResetBootOption(P(u"/s.ini")));
-  EXPECT_EQ(mFiles.Changes(),
-            (Keys{"Clear " + K("/s.ini"), "Write " + K("/s.ini"), "Clear " + K("/s.ini"), "Write " + K("/s.ini")}));
-  EXPECT_EQ(mFiles.Find(P(u"/s.ini"))->Data, "a=1\r\nBootOption=0\r\nBootOption=0\r\nkeep\r\n");
+TEST_F(StagingTest, SettingsFileWrittenOnceWithAllItsReplacementsAfterClearingItsAttributes) {
+  mFiles.AddFile(P(u"/d/s.ini"), "a=1\nBootOption=1\rOldBootOptionValue=3\r\nkeep\r\n").ReadOnly = true;
+  EXPECT_EQ(engine::ResetBootOption(P(u"/d"), u"s.ini"), engine::ResetOutcome::Done);
+  EXPECT_EQ(mFiles.Changes(), (Keys{"Clear " + K("/d/s.ini"), "Write " + K("/d/s.ini")}));
+  EXPECT_EQ(mFiles.Find(P(u"/d/s.ini"))->Data, "a=1\r\nBootOption=0\r\nBootOption=0\r\nkeep\r\n");
 }
 
 TEST_F(StagingTest, SettingsFileWithoutAReplacementIsNeverWritten) {
-  mFiles.AddFile(P(u"/s.ini"), "BootOption=0\nother=1");
-  EXPECT_TRUE(engine::ResetBootOption(P(u"/s.ini")));
-  EXPECT_TRUE(engine::ResetBootOption(P(u"/missing.ini")));
+  mFiles.AddFile(P(u"/d/s.ini"), "BootOption=0\nother=1");
+  EXPECT_EQ(engine::ResetBootOption(P(u"/d"), u"s.ini"), engine::ResetOutcome::Done);
+  EXPECT_EQ(engine::ResetBootOption(P(u"/d"), u"missing.ini"), engine::ResetOutcome::Done);
+  EXPECT_EQ(engine::ResetBootOption(P(u"/d"), u"nosub/s.ini"), engine::ResetOutcome::Done);
   EXPECT_TRUE(mFiles.Changes().empty());
 }
 
-TEST_F(StagingTest, AttributesThatCannotBeClearedLeaveTheReplacementForALaterWrite) {
-  mFiles.AddFile(P(u"/s.ini"), "BootOption=1\n");
-  mFiles.FailOn("ClearAttributes", P(u"/s.ini"));
-  EXPECT_TRUE(engine::ResetBootOption(P(u"/s.ini")));
+TEST_F(StagingTest, AttributesThatCannotBeClearedLeaveTheFileAsItWas) {
+  mFiles.AddFile(P(u"/d/s.ini"), "BootOption=1\n");
+  mFiles.FailOn("ClearAttributes", P(u"/d/s.ini"));
+  EXPECT_EQ(engine::ResetBootOption(P(u"/d"), u"s.ini"), engine::ResetOutcome::Done);
   EXPECT_TRUE(mFiles.Changes().empty());
-  EXPECT_EQ(mFiles.Find(P(u"/s.ini"))->Data, "BootOption=1\n");
+  EXPECT_EQ(mFiles.Find(P(u"/d/s.ini"))->Data, "BootOption=1\n");
 }
 
-TEST_F(StagingTest, SettingsFileThatCannotBeReadOrRewrittenIsReported) {
-  for (const char* operation : {"ReadWholeFile", "WriteWholeFile"}) {
+// A settings-file name is followed only inside its folder: every other name
+// fails before anything is opened, and nothing outside the folder is touched.
+TEST_F(StagingTest, SettingsFileNamesStayInsideTheirFolder) {
+  const std::u16string sep = P(u"/").substr(P(u"/").size() - 1);
+  mFiles.AddFile(P(u"/d/sub/s.ini"), "BootOption=1\n");
+  mFiles.AddFile(P(u"/d/big.ini"), std::string(engine::kMaxSettingsFileBytes + 1, 'x'));
+  mFiles.AddFile(P(u"/d/limit.ini"), "BootOption=1\n" + std::string(engine::kMaxSettingsFileBytes - 14, 'x'));
+  mFiles.AddOther(P(u"/d/pipe.ini"));
+  mFiles.AddFolder(P(u"/d/folder.ini"));
+  mFiles.AddFolderLink(P(u"/d/linked"), P(u"/outside"));
+  mFiles.AddFile(P(u"/outside/s.ini"), "BootOption=1\n");
+  mFiles.AddFile(P(u"/x"), "BootOption=1\n");
+  std::vector<std::string> escapes;
+  mFiles.Confine(P(u"/d"), [&escapes](const std::string& what) { escapes.push_back(what); });
+  struct Case {
+    std::u16string Name;
+    engine::ResetOutcome Expected;
+  };
+  const Case cases[] = {
+      {u".." + sep + u".." + sep + u"x", engine::ResetOutcome::Failed},
+      {u"sub" + sep + u".." + sep + u".." + sep + u"x", engine::ResetOutcome::Failed},
+      {u"..", engine::ResetOutcome::Failed},
+      {u"sub" + sep + u"..", engine::ResetOutcome::Failed},
+      {u"", engine::ResetOutcome::Failed},
+      {P(u"/x"), engine::ResetOutcome::Failed},
+      {sep + u"x", engine::ResetOutcome::Failed},
+#ifdef _WIN32
+      {u"C:x", engine::ResetOutcome::Failed},
+      {u"sub\\s.ini:stream", engine::ResetOutcome::Failed},
+#endif
+      {u"pipe.ini", engine::ResetOutcome::Failed},
+      {u"folder.ini", engine::ResetOutcome::Failed},
+      {u"big.ini", engine::ResetOutcome::Failed},
+      {u"linked" + sep + u"s.ini", engine::ResetOutcome::Done},
+      {u"limit.ini", engine::ResetOutcome::Done},
+      {u"." + sep + u"sub" + sep + sep + u"other" + sep + u".." + sep + u"s.ini", engine::ResetOutcome::Done},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::WideToUtf8(c.Name));
+    EXPECT_EQ(engine::ResetBootOption(P(u"/d"), c.Name), c.Expected);
+  }
+  EXPECT_TRUE(escapes.empty()) << escapes.front();
+  EXPECT_TRUE(mFiles.OpenedOthers().empty());
+  EXPECT_EQ(mFiles.Changes(), (Keys{"Clear " + K("/d/limit.ini"), "Write " + K("/d/limit.ini"),
+                                    "Clear " + K("/d/sub/s.ini"), "Write " + K("/d/sub/s.ini")}));
+  EXPECT_EQ(mFiles.Find(P(u"/outside/s.ini"))->Data, "BootOption=1\n");
+  EXPECT_EQ(mFiles.Find(P(u"/x"))->Data, "BootOption=1\n");
+}
+
+TEST_F(StagingTest, SettingsFileThatCannotBeReadOrRewrittenFailsAndTheStagedCopyGoes) {
+  for (const char* operation : {"ReadFile", "WriteFile"}) {
     FakeFiles files;
     files.Temp = P(u"/tmp/");
     files.AddFolder(P(u"/tmp"));
@@ -188,28 +313,80 @@ TEST_F(StagingTest, SettingsFileThatCannotBeReadOrRewrittenIsReported) {
     mRequest.BootOptionFile = u"s.ini";
     const engine::StageResult result = Stage();
     EXPECT_EQ(result.Outcome, engine::StageOutcome::SettingsFileFailed) << operation;
-    EXPECT_EQ(mStaged, P(u"/tmp/Tb")) << "the staged folder is known, for the end of the run";
+    EXPECT_TRUE(mStaged.empty()) << operation;
+    EXPECT_FALSE(files.Has(P(u"/tmp/Tb"))) << "nothing was launched from it";
+    EXPECT_TRUE(files.Has(P(u"/inst/Tb/s.ini")));
   }
+  mRequest.StageSource = u"1";
+  mRequest.BootOptionFile = P(u"/inst/Tb/data/settings.ini");  // absolute: refused unread
+  EXPECT_EQ(Stage().Outcome, engine::StageOutcome::SettingsFileFailed);
+  EXPECT_FALSE(mFiles.Has(P(u"/tmp/Tb")));
+  EXPECT_TRUE(mFiles.Has(P(u"/tmp")));
+  EXPECT_EQ(mFiles.Find(P(u"/inst/Tb/data/settings.ini"))->Data, "BootOption=1\r\n");
 }
 
-TEST_F(StagingTest, EmptyFolderStopsAtTheFirstEntryThatCannotBeDeleted) {
-  mFiles.AddFile(P(u"/d/a.txt"), "a");
-  mFiles.AddFile(P(u"/d/b.txt"), "b").ReadOnly = true;
-  mFiles.AddFile(P(u"/d/c.txt"), "c");
-  mFiles.FailOn("ClearAttributes", P(u"/d/b.txt"));
-  EXPECT_FALSE(engine::EmptyFolder(P(u"/d")));
-  EXPECT_FALSE(mFiles.Has(P(u"/d/a.txt")));
-  EXPECT_TRUE(mFiles.Has(P(u"/d/b.txt")));
-  EXPECT_TRUE(mFiles.Has(P(u"/d/c.txt"))) << "nothing after the failing entry";
-  EXPECT_FALSE(engine::DeleteFolder(P(u"/d")));
-  EXPECT_TRUE(mFiles.Has(P(u"/d"))) << "no removal after a failed emptying";
+TEST_F(StagingTest, StopDuringTheCopyCopiesNothingMoreAndRemovesTheStagedFolder) {
+  for (int i = 0; i < 20; ++i) mFiles.AddFile(P(u"/inst/Tb/f") + platform::Utf8ToWide(std::to_string(100 + i)), "f");
+  bool stop = false;
+  int asked = 0;
+  mFiles.OnCopy = [&stop](int copied) {
+    if (copied == 5) stop = true;
+  };
+  const engine::StageResult result = Stage([&] {
+    ++asked;
+    return stop;
+  });
+  EXPECT_EQ(result.Outcome, engine::StageOutcome::Stopped);
+  EXPECT_TRUE(mStaged.empty());
+  const Keys changes = mFiles.Changes();
+  EXPECT_EQ(std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("Copy ", 0) == 0; }),
+            5) << "nothing copied after the request";
+  EXPECT_FALSE(mFiles.Has(P(u"/tmp/Tb")));
+  EXPECT_TRUE(mFiles.Has(P(u"/inst/Tb/f119")));
+  EXPECT_GE(asked, 6);
+}
 
+TEST_F(StagingTest, StopDuringTheSettingsFileLeavesItUnwritten) {
+  mRequest.BootOptionFile = u"setup.exe";
+  mFiles.AddFile(P(u"/inst/Tb/setup.exe"), "BootOption=1\n");
+  int asked = 0;
+  // The copy asks once per entry (data, settings.ini, setup.exe), staging once
+  // after the copy: the next question comes after the read.
+  const engine::StageResult result = Stage([&asked] { return ++asked > 4; });
+  EXPECT_EQ(result.Outcome, engine::StageOutcome::Stopped);
+  const Keys changes = mFiles.Changes();
+  EXPECT_EQ(std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("Write ", 0) == 0; }),
+            0);
+  EXPECT_FALSE(mFiles.Has(P(u"/tmp/Tb")));
+}
+
+TEST_F(StagingTest, EmptyFolderGoesOnPastWhatItCannotDelete) {
   FakeFiles files;
+  files.AddFile(P(u"/d/a.txt"), "a");
+  files.AddFile(P(u"/d/b.txt"), "b").ReadOnly = true;
+  files.AddFile(P(u"/d/c.txt"), "c");
   files.AddFile(P(u"/d/sub/x.txt"), "x");
+  files.AddFile(P(u"/d/sub/y.txt"), "y");
+  files.AddFile(P(u"/d/sub2/deep/w.txt"), "w");
   files.AddFile(P(u"/d/z.txt"), "z");
+  files.FailOn("ClearAttributes", P(u"/d/b.txt"));
   files.FailOn("DeleteEntry", P(u"/d/sub/x.txt"));
-  EXPECT_FALSE(engine::EmptyFolder(P(u"/d"))) << "a subfolder that cannot be deleted stops the walk";
-  EXPECT_TRUE(files.Has(P(u"/d/z.txt")));
+  EXPECT_FALSE(engine::EmptyFolder(P(u"/d")));
+  Keys left;
+  for (const std::string& key : files.Tree()) {
+    if (FakeFiles::Within(key, K("/d"))) left.push_back(key);
+  }
+  EXPECT_EQ(left, (Keys{K("/d") + "/", K("/d/b.txt"), K("/d/sub") + "/", K("/d/sub/x.txt")})) << "everything else went";
+  EXPECT_FALSE(engine::DeleteFolder(P(u"/d")));
+  EXPECT_TRUE(files.Has(P(u"/d"))) << "no removal after a failed emptying";
+}
+
+TEST_F(StagingTest, ReadOnlySubfoldersAreClearedAndDeleted) {
+  mFiles.AddFolder(P(u"/d/ro")).ReadOnly = true;
+  mFiles.AddFolder(P(u"/d/ro/inner")).ReadOnly = true;
+  mFiles.AddFile(P(u"/d/ro/inner/f.txt"), "f").ReadOnly = true;
+  EXPECT_TRUE(engine::DeleteFolder(P(u"/d")));
+  EXPECT_FALSE(mFiles.Has(P(u"/d")));
 }
 
 TEST_F(StagingTest, MissingFolderEmptiesButCannotBeDeleted) {

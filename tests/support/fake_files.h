@@ -1,7 +1,8 @@
 // An in-memory file tree behind the file services, with Windows-like
 // attributes, injectable failures, a log of every change, a current folder, an
-// optional confinement to a scratch folder and a subfolder that is swapped for
-// a link while a walk runs; put in place for its lifetime.
+// optional confinement to a scratch folder, a subfolder that is swapped for a
+// link while a walk runs and a hook after each copied file; put in place for
+// its lifetime.
 #pragma once
 
 #include <functional>
@@ -22,8 +23,8 @@ class FakeFiles final : public platform::FileServices {
     Type Kind = Type::File;
     unsigned Mode = 0755;         // a folder's permission bits
     std::string Data;             // a file's bytes
-    bool ReadOnly = false;        // DeleteEntry, WriteWholeFile and copies onto it fail
-    bool Hidden = false;          // WriteWholeFile (re-creation) fails, as on Windows
+    bool ReadOnly = false;        // DeleteEntry, WriteFile and copies onto it fail; a folder cannot be removed
+    bool Hidden = false;          // WriteFile (re-creation) fails, as on Windows
     bool System = false;          // as Hidden
     bool Foreign = false;         // a folder owned by another user
     std::string Target;           // a folder link: the key of the folder it names
@@ -94,7 +95,7 @@ class FakeFiles final : public platform::FileServices {
   }
 
   // The operation ("CopyFile", "DeleteEntry", "ClearAttributes", "RemoveFolder",
-  // "CreateFolder", "ReadWholeFile", "WriteWholeFile", "OpenFolder") fails on the path.
+  // "CreateFolder", "ReadFile", "WriteFile", "OpenFolder") fails on the path.
   void FailOn(const std::string& operation, const std::u16string& path) { mFailing.insert(operation + " " + Key(path)); }
 
   bool Has(const std::u16string& path) const { return mNodes.count(Key(path)) != 0; }
@@ -143,6 +144,8 @@ class FakeFiles final : public platform::FileServices {
   }
 
   std::u16string Temp;     // what TempFolder reports
+  // Called after each file copied, with the number copied so far.
+  std::function<void(int)> OnCopy;
   std::u16string Current;  // the current folder; empty: relative paths start at the root
   static constexpr std::size_t kMaxPath = 260;
 
@@ -181,32 +184,6 @@ class FakeFiles final : public platform::FileServices {
     const std::string to = FullKey(std::u16string(target));
     return !Outside("CopyFile", from) && !Outside("CopyFile", to) && CopyKey(from, to);
   }
-  bool ClearAttributes(std::u16string_view path) override {
-    const std::string key = FullKey(std::u16string(path));
-    return !Outside("ClearAttributes", key) && ClearKey(key);
-  }
-  bool ReadWholeFile(std::u16string_view path, std::string* bytes) override {
-    const std::string key = FullKey(std::u16string(path));
-    if (Outside("ReadWholeFile", key)) return false;
-    const Node* node = Resolve(key);
-    if (Failing("ReadWholeFile", key) || node == nullptr || node->Kind != Type::File) return false;
-    *bytes = node->Data;
-    return true;
-  }
-  bool WriteWholeFile(std::u16string_view path, std::string_view bytes) override {
-    const std::string key = FullKey(std::u16string(path));
-    if (Outside("WriteWholeFile", key)) return false;
-    auto it = mNodes.find(key);
-    if (Failing("WriteWholeFile", key) || !FolderExists(Parent(key))) return false;
-    if (it != mNodes.end() &&
-        (it->second.Kind != Type::File || it->second.ReadOnly || it->second.Hidden || it->second.System)) {
-      return false;
-    }
-    mNodes[key] = Node{};
-    mNodes[key].Data = std::string(bytes);
-    mChanges.push_back("Write " + key);
-    return true;
-  }
   std::u16string TempFolder() override { return Temp; }
   bool IsOwnRealFolder(std::u16string_view path) override {
     const std::string key = FullKey(std::u16string(path));
@@ -220,6 +197,13 @@ class FakeFiles final : public platform::FileServices {
     if (Outside("SameFolder", a) || Outside("SameFolder", b)) return false;
     const Node* node = Resolve(a);
     return node != nullptr && node->Kind == Type::Folder && a == b;
+  }
+  bool FolderContains(std::u16string_view outer, std::u16string_view inner) override {
+    const std::string a = Canonical(FullKey(std::u16string(outer)));
+    std::string b = Canonical(FullKey(std::u16string(inner)));
+    if (Outside("FolderContains", a) || Outside("FolderContains", b) || !FolderExists(a)) return false;
+    while (!b.empty() && !FolderExists(b)) b = Parent(b);  // the nearest existing folder above
+    return Within(b, a);
   }
 
   // The keys of entries that are neither files nor folders which something
@@ -292,9 +276,36 @@ class FakeFiles final : public platform::FileServices {
       const std::string key = Join(name);
       return !mFiles.Outside("RemoveSubfolder", key) && mFiles.RemoveFolderKey(key);
     }
+    platform::FileRead ReadFile(std::u16string_view name, std::size_t maxBytes, std::string* bytes) override {
+      const std::string key = Join(name);
+      if (mFiles.Outside("ReadFile", key)) return platform::FileRead::Refused;
+      auto it = mFiles.mNodes.find(key);
+      if (it == mFiles.mNodes.end()) return platform::FileRead::Missing;
+      if (mFiles.Failing("ReadFile", key) || it->second.Kind != Type::File || it->second.Data.size() > maxBytes) {
+        return platform::FileRead::Refused;
+      }
+      *bytes = it->second.Data;
+      return platform::FileRead::Read;
+    }
+    bool WriteFile(std::u16string_view name, std::string_view bytes) override {
+      const std::string key = Join(name);
+      if (mFiles.Outside("WriteFile", key) || mFiles.Failing("WriteFile", key)) return false;
+      auto it = mFiles.mNodes.find(key);
+      if (it != mFiles.mNodes.end() &&
+          (it->second.Kind != Type::File || it->second.ReadOnly || it->second.Hidden || it->second.System)) {
+        return false;
+      }
+      mFiles.mNodes[key] = Node{};
+      mFiles.mNodes[key].Data = std::string(bytes);
+      mFiles.mChanges.push_back("Write " + key);
+      return true;
+    }
 
    private:
+    // "." and ".." name this folder and its parent, as they do on the real systems.
     std::string Join(std::u16string_view name) const {
+      if (name == u".") return mKey;
+      if (name == u"..") return Parent(mKey);
       const std::string leaf = platform::WideToUtf8(name);
       return mKey.empty() ? leaf : mKey + "/" + leaf;
     }
@@ -353,6 +364,7 @@ class FakeFiles final : public platform::FileServices {
     node = Node{};
     node.Data = data;
     mChanges.push_back("Copy " + from + " -> " + to);
+    if (OnCopy) OnCopy(++mCopies);
     return true;
   }
 
@@ -371,6 +383,18 @@ class FakeFiles final : public platform::FileServices {
   }
   bool Failing(const std::string& operation, const std::string& key) const {
     return mFailing.count(operation + " " + key) != 0;
+  }
+  // The key with every folder link on its way replaced by the folder it names.
+  std::string Canonical(const std::string& key) const {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= key.size()) {
+      std::size_t end = key.find('/', start);
+      if (end == std::string::npos) end = key.size();
+      if (end > start) out = ResolvedKey(out.empty() ? key.substr(start, end - start) : out + "/" + key.substr(start, end - start));
+      start = end + 1;
+    }
+    return out;
   }
   std::string ResolvedKey(const std::string& key) const {
     auto it = mNodes.find(key);
@@ -400,7 +424,9 @@ class FakeFiles final : public platform::FileServices {
   }
   bool RemoveFolderKey(const std::string& key) {
     auto it = mNodes.find(key);
-    if (Failing("RemoveFolder", key) || it == mNodes.end() || it->second.Kind == Type::File) return false;
+    if (Failing("RemoveFolder", key) || it == mNodes.end() || it->second.Kind == Type::File || it->second.ReadOnly) {
+      return false;
+    }
     if (it->second.Kind == Type::Folder) {
       for (const auto& entry : mNodes) {
         if (IsChild(entry.first, key)) return false;  // not empty
@@ -429,6 +455,7 @@ class FakeFiles final : public platform::FileServices {
   std::set<std::string> mFailing;
   std::vector<std::string> mChanges;
   std::vector<std::string> mOpenedOthers;
+  int mCopies = 0;
   std::map<std::string, std::string> mSwaps;  // folder key -> the key its link names
   std::function<bool(const std::string&, const std::string&)> mAllowed;  // none: not confined
   std::function<void(const std::string&)> mOnEscape;

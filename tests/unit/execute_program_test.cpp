@@ -326,8 +326,7 @@ TEST_F(StagedWorkerTest, StagedCopyStaysAfterATermination) {
 }
 
 TEST_F(StagedWorkerTest, SettingsFileFailureEndsTheRunBeforeComLaunchAndHandBack) {
-  mParam.RemoveStaged = true;
-  mFiles.FailOn("ReadWholeFile", Staged(u"/setup.ini"));
+  mFiles.FailOn("ReadFile", Staged(u"/setup.ini"));
   mFlag = true;
   EXPECT_TRUE(Run(0).empty());
   EXPECT_TRUE(mProcesses.Snapshot().Calls.empty());
@@ -335,7 +334,7 @@ TEST_F(StagedWorkerTest, SettingsFileFailureEndsTheRunBeforeComLaunchAndHandBack
   EXPECT_TRUE(mFlag) << "nothing handed back";
   EXPECT_EQ(WorkerComCalls(), Lines(2, "CoUninitialize"))
       << "no COM of the run's own, but the tracker is torn down: the event engine's two releases";
-  EXPECT_TRUE(mFiles.Has(Staged(u""))) << "no removal step";
+  EXPECT_FALSE(mFiles.Has(Staged(u""))) << "nothing was launched from it, RemoveStaged or not";
   EXPECT_TRUE(mNoticeOnMain) << "the run still ends normally";
 }
 
