@@ -141,6 +141,15 @@ bool ProcessEngine::IsProcessTreeFinished() {
   return finished;
 }
 
+bool ProcessEngine::IdRunsAgain(std::int32_t id) {
+  platform::ProcessServices& processes = platform::CurrentProcesses();
+  const platform::Handle opened = processes.OpenProcessById(static_cast<platform::ProcessId>(id));
+  if (opened == nullptr) return false;
+  const bool runs = processes.Wait(opened, 0) == platform::kWaitTimeout;
+  processes.CloseHandle(opened);
+  return runs;
+}
+
 bool ProcessEngine::MemberStillRuns(std::int32_t id) {
   platform::ProcessServices& processes = platform::CurrentProcesses();
   const platform::Handle opened = processes.OpenProcessById(static_cast<platform::ProcessId>(id));
@@ -206,12 +215,15 @@ void ProcessEngine::OnProcessStart(process::EventProperties& event) {
 
 bool ProcessEngine::RecordStart(std::int32_t id, std::uint64_t joinedAt) {
   Trace(WithNumber(u"System Create PID = ", id));
-  // Its stop came first (or an earlier process had the same id): it counts
-  // as ended from the start.
+  // Its stop came first: it counts as ended from the start. Unless a process
+  // with this id still runs: then the stop was an earlier process's, whose
+  // id the system has given again.
   if (mTmpDeletePIDSet.find(id) != mTmpDeletePIDSet.end()) {
     mTmpDeletePIDSet.erase(id);
-    mDeletePIDSet.insert(id);
-    Trace(WithNumber(u"Delete PID = ", id));
+    if (!IdRunsAgain(id)) {
+      mDeletePIDSet.insert(id);
+      Trace(WithNumber(u"Delete PID = ", id));
+    }
   }
   if (mPIDSet.find(id) != mPIDSet.end()) return false;
   mPIDSet.insert(id);

@@ -102,6 +102,9 @@ class ProcessEngine {
   void Remember(std::int32_t parent, std::int32_t id);
   // mLock held. Lets remembered starts go once they are too old.
   void ForgetOldStarts(std::uint64_t nowMs);
+  // mLock held. True when a process with the id runs now: a stop recorded
+  // for the id before it joined the tree was then an earlier process's.
+  bool IdRunsAgain(std::int32_t id);
   // mLock held. True when a member without a recorded stop still runs.
   bool MemberStillRuns(std::int32_t id);
 

@@ -50,7 +50,8 @@ class ProcessTreeShapes : public ::testing::Test {
     for (const tree_run::TreeProcess& process : run.Processes) {
       EXPECT_GE(process.EndedNs, 0) << process.Id << " never ended";
       EXPECT_LE(process.EndedNs, run.WaitEndedNs)
-          << process.Id << " ended " << (process.EndedNs - run.WaitEndedNs) / 1e9 << " s after the wait";
+          << process.Id << " ended " << (process.EndedNs - run.WaitEndedNs) / 1e9 << " s after the wait; "
+          << TrackerTail(run);
     }
   }
 

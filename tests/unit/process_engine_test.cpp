@@ -430,13 +430,32 @@ TEST_F(ProcessEngineTest, TreeFinishesWhenEveryMemberHasEnded) {
   EXPECT_EQ(TakeCalls(), Lines{"Wait 0"}) << "equal sizes answer without probing";
 }
 
-TEST_F(ProcessEngineTest, ReusedIdCountsAsEndedFromItsStart) {
+TEST_F(ProcessEngineTest, AStopOfAnEarlierProcessWithTheSameIdDoesNotEndANewMember) {
+  RunningSet running(mProcesses, {200});
   Launch();
   Stop(200);  // an unrelated process that had the id before
+  Settle();
+  Start(kRoot, 200);
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100",
+                                "System Create PID = 200", "Create PID = 200", "====Leave ProcCreateIndicate===="}))
+      << "a process with the id runs: the stop was not its own";
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100, 200}, {}, {}, {100, 200}}));
+  Stop(kRoot);
+  EXPECT_FALSE(mTracker->IsProcessTreeFinished()) << "the new 200 still runs";
+  running.End(200);
+  Stop(200);
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
+}
+
+TEST_F(ProcessEngineTest, AStopThatCameBeforeItsStartEndsTheMemberFromItsStart) {
+  RunningSet running(mProcesses, {});
+  Launch();
+  Stop(200);  // its own stop, reported before its start
   Start(kRoot, 200);
   Stop(kRoot);
   Settle();
-  EXPECT_TRUE(mTracker->IsProcessTreeFinished()) << "the new 200 is taken for ended although it may run";
+  EXPECT_EQ(mTracker->SetsForTesting(), (Sets{{100, 200}, {}, {100, 200}, {100, 200}}));
+  EXPECT_TRUE(mTracker->IsProcessTreeFinished());
   EXPECT_EQ(TakeCalls(), Lines{"Wait 0"});
 }
 
