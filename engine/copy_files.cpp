@@ -136,13 +136,25 @@ bool CopyFiles(const std::u16string& source, const std::u16string& target, const
   return CopyFolderSpecification(source, target, copy);
 }
 
-void ForceFolder(const std::u16string& folder) {
+namespace {
+
+// Creates a full path's missing folders, the deepest last.
+void ForceFullFolder(const std::u16string& folder) {
   const std::u16string path = ExcludeTrailingPathDelimiter(folder);
   if (path.empty() || path == ExtractFilePath(path) || DirectoryExists(path)) return;
   platform::FileServices& files = platform::CurrentFiles();
   if (files.CreateFolder(path)) return;
-  ForceFolder(ExtractFilePath(path));
+  ForceFullFolder(ExtractFilePath(path));
   files.CreateFolder(path);
+}
+
+}  // namespace
+
+void ForceFolder(const std::u16string& folder) {
+  // Made full first, so that "." and ".." steps are resolved: a target
+  // spelled "a/../b" never creates "a" on the way up.
+  const std::u16string full = ExpandFileName(folder);
+  if (!full.empty()) ForceFullFolder(full);
 }
 
 bool CopyOneFile(const std::u16string& source, const std::u16string& target, const std::u16string& exclusions) {
