@@ -2,6 +2,7 @@
 // and the items are checked against the rules of the format; the same text is
 // then carried out as a copy request on a files fake confined to what its
 // items name.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,19 +38,29 @@ void CopyConfined(const std::u16string& text, const std::vector<std::u16string>&
   files.Current = u"/scratch/cwd";
   std::vector<std::string> named{"scratch"};
   std::string target = "scratch";
+  std::vector<std::string> spelledSteps;
   if (items.size() >= 2) {
     const std::u16string sourceFolder = ExtractFilePath(items[0]);
     if (!sourceFolder.empty()) named.push_back(files.FullKey(sourceFolder));
     if (!items[0].empty()) named.push_back(files.FullKey(items[0]));
     if (!items[1].empty()) target = files.FullKey(items[1]);
     named.push_back(target);
+    // The target's missing folders are made as it is spelled, one step up
+    // at a time: each folder of that spelling may be looked at or made.
+    std::u16string step = ExcludeTrailingPathDelimiter(items[1]);
+    while (!step.empty() && step != ExtractFilePath(step)) {
+      step = ExcludeTrailingPathDelimiter(ExtractFilePath(step));
+      spelledSteps.push_back(files.FullKey(step));
+    }
   }
   files.Confine(
       [&](const std::string& operation, const std::string& key) {
         for (const std::string& folder : named) {
           if (FakeFiles::Within(key, folder)) return true;
         }
-        return (operation == "GetPathKind" || operation == "CreateFolder") && IsAncestor(key, target);
+        if (operation != "GetPathKind" && operation != "CreateFolder") return false;
+        return IsAncestor(key, target) ||
+               std::find(spelledSteps.begin(), spelledSteps.end(), key) != spelledSteps.end();
       },
       [](const std::string&) { std::abort(); });
   engine::RunCopyFile(text);
