@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "diag/debug_console_testing.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace {
@@ -57,7 +58,7 @@ TDebugConsole* DebugConsoleInstance(bool enable) {
 TDebugConsole* GetDebugConsole() {
   platform::ConsoleServices& services = Services();
   if (!services.IsRightShiftDown()) return DebugConsoleInstance(false);
-  while (services.IsRightShiftDown()) services.SleepMs(kKeyPollMs);
+  while (services.IsRightShiftDown()) platform::CurrentClock().Sleep(kKeyPollMs);
   return DebugConsoleInstance(true);
 }
 

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/com.h"
 #include "platform/process.h"
+#include "process/launch_record.h"
 
 namespace {
 
@@ -108,12 +109,7 @@ bool ExecuteProgram::TimedOut(std::int64_t startTime, std::int32_t timeoutSecond
 }
 
 bool ExecuteProgram::LaunchProgram(platform::Handle* process) {
-  platform::LaunchRecord record;
-  record.File = mExeParam.FileName;
-  record.Parameters = mExeParam.Parameters;
-  record.Directory = ExtractFilePath(mExeParam.FileName);
-  record.ShowCommand = mExeParam.ShowCommand;
-  return platform::CurrentProcesses().Launch(record, process);
+  return platform::CurrentProcesses().Launch(LaunchRecordFor(mExeParam), process);
 }
 
 void ExecuteProgram::WaitLaunchedExe(std::int64_t startTime) {

@@ -40,7 +40,7 @@ TApplication::~TApplication() = default;
 std::u16string TApplication::ExeName() const { return ::ExeName(); }
 
 void TApplication::Initialize() {
-  platform::PrepareProcess();
+  platform::CurrentStartup().PrepareProcess();
   platform::CurrentCom().CoInitialize();  // the main thread is a single-threaded apartment
   framework::CurrentBackend().Initialize();
 }

@@ -1,26 +1,25 @@
 // Path functions of the framework.
 #include "framework/paths.h"
 
+#include "common/path_words.h"
 #include "platform/files.h"
-
-const common::PathDelimiters& PlatformPathDelimiters() { return platform::PathDelimitersOfPlatform(); }
 
 std::u16string ExeName() { return platform::CurrentFiles().OwnExecutablePath(); }
 
 std::u16string ExtractFilePath(std::u16string_view path) {
-  return common::FolderPart(path, PlatformPathDelimiters());
+  return common::FolderPart(path, platform::PathDelimitersOfPlatform());
 }
 
 std::u16string ExtractFileName(std::u16string_view path) {
-  return common::FileNamePart(path, PlatformPathDelimiters());
+  return common::FileNamePart(path, platform::PathDelimitersOfPlatform());
 }
 
 std::u16string IncludeTrailingPathDelimiter(std::u16string_view path) {
-  return common::WithTrailingDelimiter(path, PlatformPathDelimiters());
+  return common::WithTrailingDelimiter(path, platform::PathDelimitersOfPlatform());
 }
 
 std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path) {
-  return common::WithoutTrailingDelimiter(path, PlatformPathDelimiters());
+  return common::WithoutTrailingDelimiter(path, platform::PathDelimitersOfPlatform());
 }
 
 std::u16string ExpandFileName(std::u16string_view path) { return platform::CurrentFiles().FullPathName(path); }

@@ -5,11 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "common/path_words.h"
-
-// The delimiters of this platform's paths: Windows "\" and drives with ":";
-// Linux "/" and "\", no drives.
-const common::PathDelimiters& PlatformPathDelimiters();
 
 // The full path of the running program (Linux: its real file).
 std::u16string ExeName();

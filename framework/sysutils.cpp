@@ -4,11 +4,6 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 
-std::u16string IntToStr(std::int32_t value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 std::u16string Trim(std::u16string_view text) {
   std::size_t first = 0;
   std::size_t last = text.size();

@@ -5,8 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/decimal.h"
+
 // A signed 32-bit decimal number: no leading zeros, grouping or plus sign.
-std::u16string IntToStr(std::int32_t value);
+using common::IntToStr;
 
 // The text without leading and trailing characters at or below U+0020.
 std::u16string Trim(std::u16string_view text);

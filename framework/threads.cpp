@@ -148,14 +148,14 @@ void TThread::SetPriority(TThreadPriority priority) {
   mPriority.store(priority, std::memory_order_release);
   mPrioritySet.store(true, std::memory_order_release);
   if (mRunningOn.load(std::memory_order_acquire) == std::this_thread::get_id()) {
-    platform::SetCurrentThreadPriority(SystemPriority(priority));
+    platform::CurrentThreadScheduling().SetCurrentThreadPriority(SystemPriority(priority));
   }
 }
 
 void TThread::Main() {
   { std::lock_guard<std::mutex> started(mStartMutex); }
   mRunningOn.store(std::this_thread::get_id(), std::memory_order_release);
-  if (mPrioritySet.load(std::memory_order_acquire)) platform::SetCurrentThreadPriority(SystemPriority(Priority()));
+  if (mPrioritySet.load(std::memory_order_acquire)) platform::CurrentThreadScheduling().SetCurrentThreadPriority(SystemPriority(Priority()));
   try {
     Execute();
   } catch (...) {

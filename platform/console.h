@@ -16,7 +16,6 @@ class ConsoleServices {
   virtual ~ConsoleServices() = default;
   // True while the right Shift key is held down.
   virtual bool IsRightShiftDown() = 0;
-  virtual void SleepMs(unsigned milliseconds) = 0;
   // Gives the process a console; the result is not examined.
   virtual void AllocConsole() = 0;
   // The console's standard-output handle, or null when there is none.

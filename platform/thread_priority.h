@@ -1,6 +1,8 @@
 // Scheduling priority of the calling thread.
 #pragma once
 
+#include "platform/seam.h"
+
 namespace platform {
 
 // Thread priority levels as Windows numbers them (THREAD_PRIORITY_*).
@@ -14,9 +16,22 @@ enum class ThreadPriority : int {
   TimeCritical = 15,
 };
 
-// Sets the calling thread's priority; true when the system took it. Windows:
-// SetThreadPriority of the current thread. Linux: only Normal is taken (every
-// thread runs at the process's own priority); the others report false.
-bool SetCurrentThreadPriority(ThreadPriority priority);
+// May be called from any thread; acts on the calling one.
+class ThreadScheduling {
+ public:
+  virtual ~ThreadScheduling() = default;
+  // Sets the calling thread's priority; true when the system took it. Windows:
+  // SetThreadPriority of the current thread. Linux: only Normal is taken (every
+  // thread runs at the process's own priority); the others report false.
+  virtual bool SetCurrentThreadPriority(ThreadPriority priority) = 0;
+};
+
+// The real scheduling of this platform. Lives for the whole process.
+ThreadScheduling& SystemThreadScheduling();
+// The scheduling in use: the real one unless a test put a fake in place.
+inline ThreadScheduling& CurrentThreadScheduling() {
+  return CurrentService<ThreadScheduling>(SystemThreadScheduling());
+}
+using ScopedThreadSchedulingForTesting = ScopedServiceForTesting<ThreadScheduling>;
 
 }  // namespace platform

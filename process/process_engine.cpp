@@ -6,11 +6,12 @@
 #include <thread>
 #include <vector>
 
-#include "common/path_words.h"
+#include "common/decimal.h"
 #include "diag/debug_console.h"
 #include "platform/clock.h"
 #include "platform/com.h"
 #include "platform/files.h"
+#include "process/launch_record.h"
 #include "process/wbem_event_properties.h"
 
 namespace {
@@ -25,9 +26,7 @@ void Trace(const std::u16string& line) { GetDebugConsole()->WriteLine(line); }
 
 // A label followed directly by a number in signed 32-bit decimal.
 std::u16string WithNumber(std::u16string_view label, std::int32_t value) {
-  std::u16string line(label);
-  for (char c : std::to_string(value)) line += static_cast<char16_t>(c);
-  return line;
+  return std::u16string(label) + common::IntToStr(value);
 }
 
 std::int32_t AsProcessId(std::uint32_t value) { return static_cast<std::int32_t>(value); }
@@ -81,10 +80,7 @@ bool ProcessEngine::LaunchProcess(const ExeParameter& exeParam) {
     mRemembering = true;
   }
   mExecInfo = ExecInfo{};
-  mExecInfo.Record.File = exeParam.FileName;
-  mExecInfo.Record.Parameters = exeParam.Parameters;
-  mExecInfo.Record.Directory = common::FolderPart(exeParam.FileName, platform::PathDelimitersOfPlatform());
-  mExecInfo.Record.ShowCommand = exeParam.ShowCommand;
+  mExecInfo.Record = LaunchRecordFor(exeParam);
   mExecInfo.Record.FollowTree = true;
   if (!processes.Launch(mExecInfo.Record, &mExecInfo.Process)) {
     com.CoUninitialize();

@@ -5,17 +5,9 @@
 #include <algorithm>
 #include <string>
 
+#include "common/decimal.h"
 #include "diag/debug_console.h"
 #include "platform/com.h"
-
-namespace {
-
-std::u16string Number(LONG value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
-}  // namespace
 
 HRESULT STDMETHODCALLTYPE EventSink::QueryInterface(REFIID riid, void** ppvObject) {
   if (platform::SameGuid(riid, platform::kIidIUnknown) || platform::SameGuid(riid, platform::kIidIWbemObjectSink)) {
@@ -42,7 +34,7 @@ ULONG STDMETHODCALLTYPE EventSink::Release() {
 
 HRESULT STDMETHODCALLTYPE EventSink::Indicate(LONG lObjectCount, IWbemClassObject** apObjArray) {
   GetDebugConsole()->WriteLine(u"=====Enter Indicate Event=====");
-  GetDebugConsole()->WriteLine(u"lObjectCount = " + Number(lObjectCount));
+  GetDebugConsole()->WriteLine(u"lObjectCount = " + common::IntToStr(lObjectCount));
   for (LONG i = 0; i < lObjectCount; ++i) {
     WMIEventCallback callback = nullptr;
     void* userData = nullptr;

@@ -8,13 +8,15 @@
 #include <set>
 #include <string>
 
+#include "platform/win32/wide.h"
+
 namespace framework {
 
 inline constexpr wchar_t kFormClass[] = L"TNorvikForm";
 inline constexpr wchar_t kCheckBoxClass[] = L"TNorvikHTMLCheckBox";
 inline constexpr wchar_t kServiceClass[] = L"TNorvikService";
 
-inline const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+using platform::Wide;
 
 // The object a window was created for (its creation parameter), kept in the
 // window's user data from WM_NCCREATE on; null before that and after release.

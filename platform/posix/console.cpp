@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/console.h"
 
 namespace platform {
@@ -20,12 +21,6 @@ namespace {
 
 constexpr unsigned kPollIntervalMs = 15;
 constexpr std::uint32_t kKeysymShiftR = 0xFFE2;
-
-void SleepMilliseconds(unsigned milliseconds) {
-  timespec delay{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
-  }
-}
 
 // Publishes the state of Shift_R every few milliseconds. The XCB connection
 // belongs to the poller thread alone once it runs; XCB reports a lost server
@@ -88,7 +83,7 @@ class RightShiftPoller {
   void Loop() {
     while (!xcb_connection_has_error(mConnection)) {
       mDown.store(Query(), std::memory_order_release);
-      SleepMilliseconds(kPollIntervalMs);
+      SystemClock().Sleep(kPollIntervalMs);  // the real key is polled in real time
     }
     mDown.store(false, std::memory_order_release);
   }
@@ -105,7 +100,6 @@ class PosixConsole final : public ConsoleServices {
     if (poller == nullptr) poller = TryStartPoller();
     return poller != nullptr && poller->IsDown();
   }
-  void SleepMs(unsigned milliseconds) override { SleepMilliseconds(milliseconds); }
   // Standard error is the console; there is nothing to allocate.
   void AllocConsole() override {}
   ConsoleHandle GetStdOutput() override {

@@ -7,8 +7,14 @@
 #include "platform/startup.h"
 
 namespace platform {
+namespace {
 
-void PrepareProcess() {
+class PosixStartup final : public Startup {
+ public:
+  void PrepareProcess() override;
+};
+
+void PosixStartup::PrepareProcess() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1) continue;
     // open returns the lowest free descriptor, which is this one: it stays
@@ -20,6 +26,13 @@ void PrepareProcess() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+}  // namespace
+
+Startup& SystemStartup() {
+  static PosixStartup startup;
+  return startup;
 }
 
 }  // namespace platform

@@ -2,7 +2,18 @@
 #include "platform/thread_priority.h"
 
 namespace platform {
+namespace {
 
-bool SetCurrentThreadPriority(ThreadPriority priority) { return priority == ThreadPriority::Normal; }
+class PosixThreadScheduling final : public ThreadScheduling {
+ public:
+  bool SetCurrentThreadPriority(ThreadPriority priority) override { return priority == ThreadPriority::Normal; }
+};
+
+}  // namespace
+
+ThreadScheduling& SystemThreadScheduling() {
+  static PosixThreadScheduling scheduling;
+  return scheduling;
+}
 
 }  // namespace platform

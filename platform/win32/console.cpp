@@ -9,7 +9,6 @@ namespace {
 class Win32Console final : public ConsoleServices {
  public:
   bool IsRightShiftDown() override { return (GetAsyncKeyState(VK_RSHIFT) & 0x8000) != 0; }
-  void SleepMs(unsigned milliseconds) override { ::Sleep(milliseconds); }
   void AllocConsole() override { ::AllocConsole(); }
   ConsoleHandle GetStdOutput() override {
     HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -9,12 +9,11 @@
 #include "platform/files.h"
 #include "platform/scoped_handle.h"
 #include "platform/text.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 namespace {
 
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-wchar_t* Wide(std::u16string& text) { return reinterpret_cast<wchar_t*>(text.data()); }
 
 struct FindTraits {
   using Type = HANDLE;
@@ -233,7 +232,7 @@ class Win32FolderWalk final : public FolderWalk {
 bool ToAnsiExactly(std::u16string_view text, std::string* out) {
   out->clear();
   if (text.empty()) return true;
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const auto* wide = WideUnits(text);
   const int size = static_cast<int>(text.size());
   BOOL usedDefault = FALSE;
   const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, nullptr, &usedDefault);

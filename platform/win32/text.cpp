@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/text.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
@@ -10,13 +11,13 @@ std::u16string AnsiToWide(std::string_view text) {
   const int size = static_cast<int>(text.size());
   const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
   std::u16string out(static_cast<std::size_t>(length), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), size, reinterpret_cast<wchar_t*>(out.data()), length);
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, Wide(out), length);
   return out;
 }
 
 std::string WideToAnsi(std::u16string_view text) {
   if (text.empty()) return {};
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const auto* wide = WideUnits(text);
   const int size = static_cast<int>(text.size());
   const int length = WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(length), '\0');
@@ -27,7 +28,7 @@ std::string WideToAnsi(std::u16string_view text) {
 std::u16string UpperCase(std::u16string_view text) {
   std::u16string out(text);
   if (!out.empty()) {
-    CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data()), static_cast<DWORD>(out.size()));
+    CharUpperBuffW(Wide(out), static_cast<DWORD>(out.size()));
   }
   return out;
 }

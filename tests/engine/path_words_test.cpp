@@ -8,6 +8,7 @@
 
 #include "common/path_words.h"
 #include "framework/paths.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -71,7 +72,7 @@ TEST(PathWords, LinuxDelimiters) {
 }
 
 TEST(PathWords, FrameworkUsesThisPlatformsDelimiters) {
-  const common::PathDelimiters& platform = PlatformPathDelimiters();
+  const common::PathDelimiters& platform = platform::PathDelimitersOfPlatform();
   const std::u16string path = u"C:\\a/b:c";
   EXPECT_EQ(ExtractFilePath(path), common::FolderPart(path, platform));
   EXPECT_EQ(ExtractFileName(path), common::FileNamePart(path, platform));
@@ -106,7 +107,7 @@ class FileSystemPathsTest : public ::testing::Test {
   std::u16string Native(const std::u16string& windowsStyle) {
     std::u16string text = windowsStyle;
     for (char16_t& c : text) {
-      if (c == u'\\') c = PlatformPathDelimiters().Separators.front();
+      if (c == u'\\') c = platform::PathDelimitersOfPlatform().Separators.front();
     }
     return text;
   }

@@ -185,7 +185,7 @@ TEST(ProcessPreparationTest, ClosedStandardDescriptorsAreOpenedAndNothingElse) {
   if (child == 0) {
     // Only calls that are safe after fork in a threaded process.
     for (int fd = 0; fd < 64; ++fd) close(fd);
-    platform::PrepareProcess();
+    platform::SystemStartup().PrepareProcess();
     int failures = 0;
     for (int fd = 0; fd <= 2; ++fd) failures += fcntl(fd, F_GETFD) == -1 ? 1 : 0;
     failures += (fcntl(0, F_GETFL) & O_ACCMODE) == O_RDONLY ? 0 : 1;

@@ -3,9 +3,7 @@
 
 #include <atomic>
 #include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/console.h"
@@ -28,14 +26,6 @@ class FakeConsole final : public platform::ConsoleServices {
     }
     return false;
   }
-  void SleepMs(unsigned milliseconds) override {
-    {
-      std::lock_guard<std::mutex> lock(mMutex);
-      mSleeps.push_back(milliseconds);
-      mSleepers.insert(std::this_thread::get_id());
-    }
-    std::this_thread::yield();
-  }
   void AllocConsole() override { ++mAllocations; }
   platform::ConsoleHandle GetStdOutput() override {
     ++mOutputQueries;
@@ -53,15 +43,6 @@ class FakeConsole final : public platform::ConsoleServices {
   std::vector<std::string> Writes() {
     std::lock_guard<std::mutex> lock(mMutex);
     return mWrites;
-  }
-  // How many different threads have waited for the key's release.
-  std::size_t SleeperCount() {
-    std::lock_guard<std::mutex> lock(mMutex);
-    return mSleepers.size();
-  }
-  std::vector<unsigned> Sleeps() {
-    std::lock_guard<std::mutex> lock(mMutex);
-    return mSleeps;
   }
   bool AllWritesWentToOutput() {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -81,6 +62,4 @@ class FakeConsole final : public platform::ConsoleServices {
   std::mutex mMutex;
   std::vector<std::string> mWrites;
   std::vector<platform::ConsoleHandle> mWrittenTo;
-  std::vector<unsigned> mSleeps;
-  std::set<std::thread::id> mSleepers;
 };

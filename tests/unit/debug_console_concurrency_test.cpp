@@ -7,11 +7,19 @@
 
 #include "diag/debug_console.h"
 #include "diag/debug_console_testing.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/fake_console.h"
 
 namespace {
 
 constexpr int kThreads = 8;
+
+// How many different threads have paused on the clock.
+std::size_t SleeperCount(FakeClock& clock) {
+  std::set<std::thread::id> sleepers;
+  for (const FakeClock::Pause& pause : clock.Sleeps()) sleepers.insert(pause.Thread);
+  return sleepers.size();
+}
 
 // Releases all threads at the same moment.
 class StartLine {
@@ -29,6 +37,8 @@ TEST(DebugConsoleConcurrency, EightThreadsTracingAtStartMakeOneInstanceAndOneCon
   for (int round = 0; round < 50; ++round) {
     FakeConsole console;
     diag_testing::ScopedConsoleServices scope(console);
+    FakeClock clock;
+    platform::ScopedClockForTesting clockScope(clock);
     console.PressRightShift();  // every thread finds the key down and waits
     StartLine start;
     std::vector<TDebugConsole*> seen(kThreads);
@@ -42,7 +52,7 @@ TEST(DebugConsoleConcurrency, EightThreadsTracingAtStartMakeOneInstanceAndOneCon
       });
     }
     // Release the key only once every thread is waiting for it.
-    while (console.SleeperCount() < kThreads) std::this_thread::yield();
+    while (SleeperCount(clock) < kThreads) std::this_thread::yield();
     EXPECT_EQ(diag_testing::CurrentInstance(), nullptr) << "nothing happens while the key is held";
     console.ReleaseRightShift();
     for (std::thread& t : threads) t.join();

@@ -4,13 +4,16 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/sysutils.h"
 #include "framework/threads.h"
 #include "framework/timers.h"
+#include "platform/thread_priority.h"
 #include "tests/support/headless_app.h"
 
 namespace {
@@ -267,16 +270,49 @@ class PriorityProbe : public TThread {
   }
 };
 
+// Records which thread asked the system for which priority.
+class RecordingScheduling final : public platform::ThreadScheduling {
+ public:
+  struct Request {
+    platform::ThreadPriority Priority;
+    std::thread::id Thread;
+  };
+  bool SetCurrentThreadPriority(platform::ThreadPriority priority) override {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mRequests.push_back({priority, std::this_thread::get_id()});
+    return true;
+  }
+  std::vector<Request> Requests() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mRequests;
+  }
+
+ private:
+  std::mutex mMutex;
+  std::vector<Request> mRequests;
+};
+
 TEST(Threads, PrioritySetBeforeStartAndFromTheThreadItself) {
+  RecordingScheduling scheduling;
+  platform::ScopedThreadSchedulingForTesting scope(scheduling);
   PriorityProbe fresh;
   EXPECT_EQ(fresh.Priority(), TThreadPriority::tpNormal) << "normal until set";
   PriorityProbe thread;
   thread.SetPriority(TThreadPriority::tpLower);
+  EXPECT_TRUE(scheduling.Requests().empty()) << "a thread not yet running is only told later";
   thread.Start();
   thread.WaitFor();
   EXPECT_EQ(thread.seenAtStart, TThreadPriority::tpLower);
   EXPECT_EQ(thread.seenAfterSet, TThreadPriority::tpNormal);
   EXPECT_EQ(thread.Priority(), TThreadPriority::tpNormal);
+
+  // The system hears both, each on the worker itself: the priority set before
+  // the start when the thread begins, then the one it set for itself.
+  const std::vector<RecordingScheduling::Request> requests = scheduling.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].Priority, platform::ThreadPriority::Lower);
+  EXPECT_EQ(requests[1].Priority, platform::ThreadPriority::Normal);
+  for (const RecordingScheduling::Request& request : requests) EXPECT_NE(request.Thread, std::this_thread::get_id());
 }
 
 }  // namespace
