@@ -163,7 +163,7 @@ TEST(ExeNameTest, IsTheRunningProgramsFullPath) {
   EXPECT_EQ(ExpandFileName(exe), exe);
   EXPECT_TRUE(DirectoryExists(ExtractFilePath(exe)));
   const std::u16string name = ExtractFileName(exe);
-  EXPECT_EQ(name.substr(0, name.find(u'.')), u"nvk_engine_word_tests");
+  EXPECT_EQ(name.substr(0, name.find(u'.')), u"nvk_unit_tests");
 }
 
 }  // namespace
