@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "platform/posix/kernel_calls.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform::posix {
@@ -44,17 +45,17 @@ Copied CopyInKernel(Step step) {
 }
 
 Copied WithCopyFileRange(int in, int out) {
-  return CopyInKernel([in, out] { return copy_file_range(in, nullptr, out, nullptr, kChunk, 0); });
+  return CopyInKernel([in, out] { return CurrentKernelCalls().CopyFileRange(in, nullptr, out, nullptr, kChunk, 0); });
 }
 
 Copied WithSendfile(int in, int out) {
-  return CopyInKernel([in, out] { return sendfile(out, in, nullptr, kChunk); });
+  return CopyInKernel([in, out] { return CurrentKernelCalls().SendFile(out, in, nullptr, kChunk); });
 }
 
 bool WithBuffer(int in, int out) {
   std::vector<char> buffer(kBufferSize);
   for (;;) {
-    const ssize_t n = read(in, buffer.data(), buffer.size());
+    const ssize_t n = CurrentKernelCalls().Read(in, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;

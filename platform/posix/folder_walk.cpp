@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/posix/file_copy.h"
+#include "platform/posix/kernel_calls.h"
 #include "platform/text.h"
 
 namespace platform::posix {
@@ -89,7 +90,7 @@ class PosixFolderWalk final : public FolderWalk {
   bool Next(FolderEntry* entry) override {
     if (!mListing.IsValid() && !StartListing()) return false;
     errno = 0;
-    const dirent* found = readdir(mListing.Get());
+    const dirent* found = CurrentKernelCalls().ReadDir(mListing.Get());
     if (found == nullptr) return false;
     entry->Name = Utf8ToWide(found->d_name);
     entry->Kind = KindOf(mFolder.Get(), found->d_name, found->d_type);

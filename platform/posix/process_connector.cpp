@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/posix/kernel_calls.h"
 #include "platform/posix/read_file.h"
 
 namespace platform::posix {
@@ -146,7 +147,7 @@ bool ProcessConnector::Open(int receiveBufferBytes) {
   address.nl_family = AF_NETLINK;
   address.nl_groups = CN_IDX_PROC;
   address.nl_pid = 0;  // the kernel picks a unique port: several services may listen
-  if (bind(mSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  if (CurrentKernelCalls().Bind(mSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
   // Without the filter every report is read, and the unwanted ones are
   // dropped by the parsing instead.
   static_cast<void>(FilterReports(mSocket.Get()));

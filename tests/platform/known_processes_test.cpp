@@ -115,13 +115,40 @@ TEST_F(KnownProcessesTest, ResyncStopsTheEndedAndStartsTheNewParentsFirst) {
   ExpectEvents(mEvents, {});
 }
 
-TEST_F(KnownProcessesTest, StartTimesWithinOneTickAreTheSameProcess) {
-  mKnown.Started(70, 50, 200, mEvents);
-  mEvents.clear();
-  mKnown.Resync({Running(1, 0, 5), Running(50, 1, 100), Running(70, 50, 199)}, mEvents);
-  ExpectEvents(mEvents, {});
-  mKnown.Resync({Running(1, 0, 5), Running(50, 1, 100), Running(70, 50, 202)}, mEvents);
-  ExpectEvents(mEvents, {{kStop, 70, 50}, {kStart, 70, 50}});
+// The kernel's stamps and /proc's start times of one process differ by at
+// most one tick, either way; two ticks apart they belong to two processes
+// under one id. Shell 50 is known to have started at tick 100.
+TEST_F(KnownProcessesTest, StartTimesWithinOneTickAreTheSameProcessAndTwoTicksApartAreNot) {
+  using Report = void (*)(KnownProcesses&, std::vector<ProcessEvent>&);
+  const std::vector<Expected> none;
+  const std::vector<Expected> replaced = {{kStop, 50, 1}, {kStart, 50, 1}};
+  const std::vector<Expected> ended = {{kStop, 50, 1}};
+  const struct {
+    const char* What;
+    Report Apply;
+    std::vector<Expected> Events;
+  } cases[] = {
+      {"start reported one tick later", [](KnownProcesses& k, auto& e) { k.Started(50, 1, 101, e); }, none},
+      {"start reported two ticks later", [](KnownProcesses& k, auto& e) { k.Started(50, 1, 102, e); }, replaced},
+      {"end reported one tick before the start", [](KnownProcesses& k, auto& e) { k.Ended(50, 99, e); }, ended},
+      {"end reported two ticks before the start", [](KnownProcesses& k, auto& e) { k.Ended(50, 98, e); }, none},
+      {"scanned one tick later", [](KnownProcesses& k, auto& e) { k.Resync({Running(1, 0, 5), Running(50, 1, 101)}, e); },
+       none},
+      {"scanned two ticks later", [](KnownProcesses& k, auto& e) { k.Resync({Running(1, 0, 5), Running(50, 1, 102)}, e); },
+       replaced},
+      {"scanned one tick earlier", [](KnownProcesses& k, auto& e) { k.Resync({Running(1, 0, 5), Running(50, 1, 99)}, e); },
+       none},
+      {"scanned two ticks earlier", [](KnownProcesses& k, auto& e) { k.Resync({Running(1, 0, 5), Running(50, 1, 98)}, e); },
+       replaced},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    KnownProcesses known;
+    known.Reset({Running(1, 0, 5, "init"), Running(50, 1, 100, "shell")});
+    std::vector<ProcessEvent> events;
+    c.Apply(known, events);
+    ExpectEvents(events, c.Events);
+  }
 }
 
 }  // namespace
