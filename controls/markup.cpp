@@ -3,21 +3,17 @@
 
 #include <optional>
 
+#include "common/ascii_case.h"
+
 namespace controls {
 namespace {
+
+using common::AsciiLower;
+using common::EqualsIgnoringAsciiCase;
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f'; }
 bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
-
-bool EqualsNoCase(std::u16string_view text, std::string_view ascii) {
-  if (text.size() != ascii.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (AsciiLower(text[i]) != static_cast<char16_t>(ascii[i])) return false;
-  }
-  return true;
-}
 
 // Text with its entities decoded and control characters turned into spaces.
 std::u16string DecodeText(std::u16string_view text) {
@@ -59,9 +55,9 @@ struct Tag {
   std::size_t End = 0;  // index just past the closing ">"
 
   // The value of the first attribute of that name, if present.
-  std::optional<std::u16string_view> Find(std::string_view name) const {
+  std::optional<std::u16string_view> Find(std::u16string_view name) const {
     for (const Attribute& a : Attributes) {
-      if (EqualsNoCase(a.Name, name)) return a.Value;
+      if (EqualsIgnoringAsciiCase(a.Name, name)) return a.Value;
     }
     return std::nullopt;
   }
@@ -197,27 +193,27 @@ class Parser {
   }
 
   void Apply(const Tag& tag) {
-    if (EqualsNoCase(tag.Name, "b")) {
+    if (EqualsIgnoringAsciiCase(tag.Name, u"b")) {
       Count(mBoldDepth, tag.Closing);
-    } else if (EqualsNoCase(tag.Name, "i")) {
+    } else if (EqualsIgnoringAsciiCase(tag.Name, u"i")) {
       Count(mItalicDepth, tag.Closing);
-    } else if (EqualsNoCase(tag.Name, "font")) {
+    } else if (EqualsIgnoringAsciiCase(tag.Name, u"font")) {
       if (tag.Closing) {
         if (!mColours.empty()) mColours.pop_back();
       } else {
         // A font tag without a usable colour keeps the colour around it.
         Colour colour = mColours.empty() ? Colour{} : mColours.back();
-        if (const auto value = tag.Find("color"); value && value->size() <= kMaxAttributeLength) {
+        if (const auto value = tag.Find(u"color"); value && value->size() <= kMaxAttributeLength) {
           if (const auto parsed = ParseColour(*value)) colour = Colour{true, *parsed};
         }
         mColours.push_back(colour);
       }
-    } else if (EqualsNoCase(tag.Name, "a")) {
+    } else if (EqualsIgnoringAsciiCase(tag.Name, u"a")) {
       if (tag.Closing) {
         if (!mLinks.empty()) mLinks.pop_back();
       } else {
         int link = -1;
-        if (const auto href = tag.Find("href"); href && !href->empty() && href->size() <= kMaxAttributeLength) {
+        if (const auto href = tag.Find(u"href"); href && !href->empty() && href->size() <= kMaxAttributeLength) {
           link = static_cast<int>(mResult.LinkTargets.size());
           mResult.LinkTargets.push_back(DecodeText(*href));
         }

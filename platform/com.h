@@ -1,8 +1,8 @@
-// COM services of the platform, with the calls that reach the management
-// service. On Windows these are the system's calls; on Linux a stand-in keeps
-// the same per-thread bookkeeping and results and offers a small
-// management-event service of its own, so that the core calls them the same
-// way on both.
+// COM services of the platform: apartments, the process's security and the
+// objects of the management service (variants are in platform/variant.h). On
+// Windows these are the system's calls; on Linux a stand-in keeps the same
+// per-thread bookkeeping and results and offers a small management-event
+// service of its own, so that the core calls them the same way on both.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +11,6 @@
 #include "platform/wmi_types.h"
 
 namespace platform {
-
-using HResult = std::int32_t;
-constexpr HResult kSOk = 0;
-constexpr HResult kSFalse = 1;  // already initialised on this thread
-constexpr HResult kRpcEChangedMode = static_cast<HResult>(0x80010106u);
 
 constexpr std::uint32_t kCoinitApartmentThreaded = 0x2;
 constexpr std::uint32_t kCoinitDisableOle1Dde = 0x4;
@@ -27,9 +22,9 @@ class ComServices {
   // CoInitializeEx(nullptr, flags): S_OK the first time on a thread, S_FALSE
   // again; a different threading model on the same thread fails with
   // RPC_E_CHANGED_MODE. Each success needs one CoUninitialize on that thread.
-  virtual HResult CoInitializeEx(std::uint32_t flags) = 0;
+  virtual HRESULT CoInitializeEx(std::uint32_t flags) = 0;
   // CoInitialize(nullptr): the single-threaded apartment.
-  virtual HResult CoInitialize() = 0;
+  virtual HRESULT CoInitialize() = 0;
   virtual void CoUninitialize() = 0;
 
   // The process's COM security, once per process: success the first time,
@@ -46,16 +41,6 @@ class ComServices {
   virtual HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD authnService, DWORD authzService,
                                     OLECHAR* serverPrincipalName, DWORD authnLevel, DWORD impLevel, void* authInfo,
                                     DWORD capabilities) = 0;
-
-  // Variants, on any thread. VariantInit empties a variant without looking at
-  // it; VariantClear frees what it holds and empties it; VariantChangeTypeEx
-  // converts source into dest (they may be the same variant) or fails leaving
-  // dest as it was.
-  virtual void VariantInit(VARIANT* variant) = 0;
-  virtual HRESULT VariantClear(VARIANT* variant) = 0;
-  virtual HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID locale, USHORT flags, VARTYPE type) = 0;
-  // The calling thread's locale.
-  virtual LCID GetThreadLocale() = 0;
 };
 
 // The real services of this platform. Lives for the whole process.

@@ -8,7 +8,7 @@
 #if defined(_WIN32)
 #include "platform/win32/wmi_types.h"
 #else
-#include "platform/posix/wmi_types.h"
+#include "platform/posix/com/wmi_types.h"
 #endif
 
 #include <cstdint>
@@ -20,7 +20,10 @@ namespace platform {
 constexpr HRESULT ToHResult(std::uint32_t code) { return static_cast<HRESULT>(code); }
 constexpr bool Failed(HRESULT result) { return result < 0; }
 
-// Results (S_OK, S_FALSE and RPC_E_CHANGED_MODE are in platform/com.h).
+// Results.
+constexpr HRESULT kSOk = 0;
+constexpr HRESULT kSFalse = 1;  // already initialised on this thread
+constexpr HRESULT kRpcEChangedMode = ToHResult(0x80010106u);
 constexpr HRESULT kENotImpl = ToHResult(0x80004001u);
 constexpr HRESULT kENoInterface = ToHResult(0x80004002u);
 constexpr HRESULT kEPointer = ToHResult(0x80004003u);
@@ -57,16 +60,8 @@ constexpr LONG kWbemStatusComplete = 0;
 
 // Variant types.
 constexpr VARTYPE kVtEmpty = 0;
-constexpr VARTYPE kVtI2 = 2;
 constexpr VARTYPE kVtI4 = 3;
 constexpr VARTYPE kVtBstr = 8;
-constexpr VARTYPE kVtI1 = 16;
-constexpr VARTYPE kVtUi1 = 17;
-constexpr VARTYPE kVtUi2 = 18;
-constexpr VARTYPE kVtUi4 = 19;
-constexpr VARTYPE kVtI8 = 20;
-constexpr VARTYPE kVtUi8 = 21;
-constexpr VARTYPE kVtInt = 22;
 constexpr VARTYPE kVtUint = 23;
 
 // Class and interface ids.

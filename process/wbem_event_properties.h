@@ -1,5 +1,5 @@
 // The id properties of a delivered management event object, read through the
-// COM seam's variant calls.
+// variant seam.
 #pragma once
 
 #include "platform/wmi_types.h"

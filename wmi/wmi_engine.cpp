@@ -36,7 +36,7 @@ bool NvkWMIEngine::Connect() {
   platform::ComServices& com = CurrentCom();
 
   // 1. COM on this thread, in the single-threaded apartment.
-  const platform::HResult init = com.CoInitializeEx(platform::kCoinitApartmentThreaded);
+  const HRESULT init = com.CoInitializeEx(platform::kCoinitApartmentThreaded);
   if (init == platform::kSOk) {
     // first initialisation of the thread
   } else if (init == platform::kSFalse) {
@@ -97,6 +97,9 @@ bool NvkWMIEngine::Subscribe(const char* query, WMIEventType eventType, void* us
   if (mServices == nullptr || query == nullptr) return false;  // not connected
   platform::ComServices& com = CurrentCom();
   NvkWMIEventObj obj;
+  // Steps 1, 3 and 4 may fail: at the first failure ReleaseEventObj releases
+  // what was obtained so far (apartment, stub, sink, stub's sink), no record
+  // is stored, no callback is installed, and the result is false.
 
   // 1. The unsecured apartment.
   void* apartment = nullptr;
@@ -139,12 +142,12 @@ bool NvkWMIEngine::Subscribe(const char* query, WMIEventType eventType, void* us
     }
   }
 
-  // 6. The user data before the callback.
+  // 5. On success, the user data before the callback.
   if (callback != nullptr) {
     obj.Sink->SetUserData(userData);
     obj.Sink->SetCallback(callback);
   }
-  // 7.
+  // 6. The record, kept until CancelAll.
   mEventObjs.push_back(obj);
   return true;
 }

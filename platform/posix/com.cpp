@@ -1,19 +1,17 @@
 // The COM stand-in on Linux: per-thread initialisation counts with the
-// results Windows gives, the process's security flag, the classes of the
-// management-event stand-in, and variants.
+// results Windows gives, the process's security flag and the classes of the
+// management-event stand-in.
 #include "platform/com.h"
 
 #include <atomic>
 
-#include "platform/posix/variant.h"
-#include "platform/posix/wmi_objects.h"
+#include "platform/posix/com/wmi_objects.h"
 
 namespace platform {
 namespace {
 
 constexpr std::uint32_t kModelMask = 0x2;  // apartment-threaded or multithreaded
 constexpr HRESULT kClassENoAggregation = ToHResult(0x80040110u);
-constexpr LCID kEnglishUnitedStates = 0x0409;
 
 thread_local int tInitCount = 0;
 thread_local std::uint32_t tModel = 0;
@@ -22,7 +20,7 @@ std::atomic<bool> gSecuritySet{false};
 
 class PosixCom final : public ComServices {
  public:
-  HResult CoInitializeEx(std::uint32_t flags) override {
+  HRESULT CoInitializeEx(std::uint32_t flags) override {
     const std::uint32_t model = flags & kModelMask;
     if (tInitCount > 0 && model != tModel) return kRpcEChangedMode;
     if (tInitCount++ == 0) {
@@ -31,7 +29,7 @@ class PosixCom final : public ComServices {
     }
     return kSFalse;
   }
-  HResult CoInitialize() override { return CoInitializeEx(kCoinitApartmentThreaded); }
+  HRESULT CoInitialize() override { return CoInitializeEx(kCoinitApartmentThreaded); }
   void CoUninitialize() override {
     if (tInitCount > 0) --tInitCount;
   }
@@ -50,13 +48,6 @@ class PosixCom final : public ComServices {
   HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) override {
     return proxy == nullptr ? kEInvalidArg : kSOk;
   }
-
-  void VariantInit(VARIANT* variant) override { *variant = VARIANT{}; }
-  HRESULT VariantClear(VARIANT* variant) override { return posix::ClearVariant(variant); }
-  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID, USHORT, VARTYPE type) override {
-    return posix::ChangeVariantType(dest, source, type);
-  }
-  LCID GetThreadLocale() override { return kEnglishUnitedStates; }
 };
 
 }  // namespace

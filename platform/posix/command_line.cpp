@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "platform/command_line.h"
-#include "platform/posix/read_file.h"
+#include "platform/posix/base/read_file.h"
 
 namespace platform {
 namespace {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/posix/file_copy.h"
-#include "platform/posix/folder_walk.h"
-#include "platform/posix/paths.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/base/unique_fd.h"
+#include "platform/posix/files/file_copy.h"
+#include "platform/posix/files/folder_walk.h"
+#include "platform/posix/files/paths.h"
 #include "platform/text.h"
 
 namespace platform {

@@ -18,15 +18,15 @@
 #include <vector>
 
 #include "platform/argv.h"
-#include "platform/posix/followed_launch.h"
-#include "platform/posix/handle_table.h"
-#include "platform/posix/launch_path.h"
-#include "platform/posix/paths.h"
-#include "platform/posix/proc_scan.h"
-#include "platform/posix/process_events.h"
-#include "platform/posix/reaper.h"
-#include "platform/posix/spawn.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/base/proc_scan.h"
+#include "platform/posix/base/unique_fd.h"
+#include "platform/posix/events/process_events.h"
+#include "platform/posix/files/paths.h"
+#include "platform/posix/launch/handle_table.h"
+#include "platform/posix/launch/launch_path.h"
+#include "platform/posix/launch/reaper.h"
+#include "platform/posix/launch/spawn.h"
+#include "platform/posix/tree/followed_launch.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -125,7 +125,7 @@ class PosixProcesses final : public ProcessServices {
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    if (record.FollowTree && posix::ProcessEventsSource() == posix::ProcessEventSource::Polling) {
+    if (record.FollowTree && posix::CurrentProcessEvents().Origin() == posix::ProcessEventOrigin::Polling) {
       const std::string helper = posix::TreeHelperPath();
       if (!helper.empty()) return LaunchFollowed(helper, directory, arguments, process);
     }

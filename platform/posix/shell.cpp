@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/posix/spawn.h"
+#include "platform/posix/launch/spawn.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 

@@ -3,7 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/base/unique_fd.h"
 #include "platform/startup.h"
 
 namespace platform {

@@ -1,13 +1,17 @@
-// Variants on Linux: clearing and integer conversions.
-#include "platform/posix/variant.h"
+// Variants on Linux: clearing, and the conversions of the values the
+// stand-in's event objects carry (VT_I4 ids, VT_BSTR text) to VT_UINT, with
+// the results Windows gives for them.
+#include "platform/variant.h"
 
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 
-namespace platform::posix {
+namespace platform {
 namespace {
+
+constexpr LCID kEnglishUnitedStates = 0x0409;
 
 // A decimal number with an optional sign and blanks around it.
 std::optional<std::int64_t> ParseDecimal(std::u16string_view text) {
@@ -26,63 +30,49 @@ std::optional<std::int64_t> ParseDecimal(std::u16string_view text) {
   return negative ? -value : value;
 }
 
-// The value of an integer-like variant; nullopt when its type is not one.
-// `overflow` is set for an unsigned 64-bit value beyond every target.
-std::optional<std::int64_t> IntegerOf(const VARIANT& v, bool& overflow) {
+// The value of a VT_I4 or VT_BSTR variant; nullopt for any other type or
+// text that is no decimal number.
+std::optional<std::int64_t> IntegerOf(const VARIANT& v) {
   switch (v.vt) {
-    case kVtEmpty: return 0;
-    case kVtI1: return v.cVal;
-    case kVtUi1: return v.bVal;
-    case kVtI2: return v.iVal;
-    case kVtUi2: return v.uiVal;
     case kVtI4: return v.lVal;
-    case kVtInt: return v.intVal;
-    case kVtUi4: return v.ulVal;
-    case kVtUint: return v.uintVal;
-    case kVtI8: return v.llVal;
-    case kVtUi8:
-      if (v.ullVal > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        overflow = true;
-        return std::nullopt;
-      }
-      return static_cast<std::int64_t>(v.ullVal);
     case kVtBstr: return ParseDecimal(BstrText(v.bstrVal));
     default: return std::nullopt;
   }
 }
 
+class PosixVariants final : public VariantServices {
+ public:
+  void VariantInit(VARIANT* variant) override { *variant = VARIANT{}; }
+
+  HRESULT VariantClear(VARIANT* variant) override {
+    if (variant == nullptr) return kEInvalidArg;
+    if (variant->vt == kVtBstr) FreeBstr(variant->bstrVal);
+    *variant = VARIANT{};
+    return kSOk;
+  }
+
+  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID, USHORT, VARTYPE type) override {
+    if (dest == nullptr || source == nullptr) return kEInvalidArg;
+    if (type != kVtUint) return kDispETypeMismatch;
+    const std::optional<std::int64_t> value = IntegerOf(*source);
+    if (!value) return kDispETypeMismatch;
+    if (*value < 0 || *value > std::numeric_limits<std::uint32_t>::max()) return kDispEOverflow;
+    VARIANT result{};
+    result.vt = kVtUint;
+    result.uintVal = static_cast<std::uint32_t>(*value);
+    VariantClear(dest);  // dest may be source: its value has been read
+    *dest = result;
+    return kSOk;
+  }
+
+  LCID GetThreadLocale() override { return kEnglishUnitedStates; }
+};
+
 }  // namespace
 
-HRESULT ClearVariant(VARIANT* variant) {
-  if (variant == nullptr) return kEInvalidArg;
-  if (variant->vt == kVtBstr) FreeBstr(variant->bstrVal);
-  variant->vt = kVtEmpty;
-  variant->ullVal = 0;
-  return kSOk;
+VariantServices& SystemVariants() {
+  static PosixVariants* const variants = new PosixVariants();  // lives for the process
+  return *variants;
 }
 
-HRESULT ChangeVariantType(VARIANT* dest, VARIANT* source, VARTYPE type) {
-  if (dest == nullptr || source == nullptr) return kEInvalidArg;
-  bool overflow = false;
-  const std::optional<std::int64_t> value = IntegerOf(*source, overflow);
-  if (!value) return overflow ? kDispEOverflow : kDispETypeMismatch;
-  const bool isUnsigned = type == kVtUint || type == kVtUi4;
-  const bool isSigned = type == kVtInt || type == kVtI4;
-  if (!isUnsigned && !isSigned) return kDispETypeMismatch;
-  const std::int64_t low = isUnsigned ? 0 : std::numeric_limits<std::int32_t>::min();
-  const std::int64_t high = isUnsigned ? std::numeric_limits<std::uint32_t>::max() : std::numeric_limits<std::int32_t>::max();
-  if (*value < low || *value > high) return kDispEOverflow;
-
-  VARIANT result{};
-  result.vt = type;
-  if (isUnsigned) {
-    result.uintVal = static_cast<std::uint32_t>(*value);
-  } else {
-    result.intVal = static_cast<std::int32_t>(*value);
-  }
-  ClearVariant(dest);  // dest may be source: its value has been read
-  *dest = result;
-  return kSOk;
-}
-
-}  // namespace platform::posix
+}  // namespace platform

@@ -6,8 +6,8 @@ namespace {
 
 class Win32Com final : public ComServices {
  public:
-  HResult CoInitializeEx(std::uint32_t flags) override { return ::CoInitializeEx(nullptr, flags); }
-  HResult CoInitialize() override { return ::CoInitialize(nullptr); }
+  HRESULT CoInitializeEx(std::uint32_t flags) override { return ::CoInitializeEx(nullptr, flags); }
+  HRESULT CoInitialize() override { return ::CoInitialize(nullptr); }
   void CoUninitialize() override { ::CoUninitialize(); }
 
   HRESULT CoInitializeSecurity(void* securityDescriptor, LONG authServiceCount, void* authServices, void* reserved1,
@@ -25,12 +25,6 @@ class Win32Com final : public ComServices {
     return ::CoSetProxyBlanket(proxy, authnService, authzService, serverPrincipalName, authnLevel, impLevel,
                                static_cast<RPC_AUTH_IDENTITY_HANDLE>(authInfo), capabilities);
   }
-  void VariantInit(VARIANT* variant) override { ::VariantInit(variant); }
-  HRESULT VariantClear(VARIANT* variant) override { return ::VariantClear(variant); }
-  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID locale, USHORT flags, VARTYPE type) override {
-    return ::VariantChangeTypeEx(dest, source, locale, flags, type);
-  }
-  LCID GetThreadLocale() override { return ::GetThreadLocale(); }
 };
 
 }  // namespace

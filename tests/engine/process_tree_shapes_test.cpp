@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix/proc_scan.h"
-#include "platform/posix/process_events.h"
+#include "platform/posix/base/proc_scan.h"
+#include "platform/posix/events/process_events.h"
 #include "platform/process.h"
 #include "tests/platform/standin.h"
 #include "tests/support/tree_run.h"
@@ -183,9 +183,10 @@ TEST_F(UnprivilegedProcessTreeShapes, AFileThatCannotRunFailsTheLaunchAndLeavesN
   const std::filesystem::path file = mFolder.Path() / "not-a-program";
   std::ofstream(file) << "data\n";
   std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  const std::uint64_t subscription = platform::posix::SubscribeProcessEvents(ProcessEventKind::Start, [](auto&) {});
+  platform::posix::ProcessEvents& events = platform::posix::SystemProcessEvents();
+  const std::uint64_t subscription = events.Subscribe(ProcessEventKind::Start, [](auto&) {});
   ASSERT_NE(subscription, 0u);
-  EXPECT_EQ(platform::posix::ProcessEventsSource(), platform::posix::ProcessEventSource::Polling);
+  EXPECT_EQ(events.Origin(), platform::posix::ProcessEventOrigin::Polling);
   platform::LaunchRecord record;
   record.File = platform::Utf8ToWide(standin::Utf8(file));
   record.FollowTree = true;
@@ -193,7 +194,7 @@ TEST_F(UnprivilegedProcessTreeShapes, AFileThatCannotRunFailsTheLaunchAndLeavesN
   EXPECT_FALSE(platform::SystemProcesses().Launch(record, &launched));
   EXPECT_EQ(platform::SystemProcesses().LastError(), static_cast<std::uint32_t>(EACCES));
   EXPECT_EQ(launched, nullptr);
-  platform::posix::UnsubscribeProcessEvents(subscription);
+  events.Unsubscribe(subscription);
   ExpectNothingLeftBehind(tree_run::TreeRun{});
 }
 

@@ -9,7 +9,7 @@
 #include "tests/support/worker_fixture.h"
 
 #ifndef _WIN32
-#include "platform/posix/wmi_objects.h"
+#include "platform/posix/com/wmi_objects.h"
 #include "tests/support/fake_wmi.h"
 #endif
 

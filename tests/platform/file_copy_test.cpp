@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "platform/files.h"
-#include "platform/posix/kernel_calls.h"
+#include "platform/posix/base/kernel_calls.h"
 #include "tests/platform/standin.h"
 
 namespace {

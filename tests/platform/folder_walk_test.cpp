@@ -12,7 +12,7 @@
 #include <map>
 
 #include "platform/files.h"
-#include "platform/posix/kernel_calls.h"
+#include "platform/posix/base/kernel_calls.h"
 #include "platform/text.h"
 #include "tests/platform/standin.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "platform/posix/known_processes.h"
+#include "platform/posix/events/known_processes.h"
 
 namespace {
 

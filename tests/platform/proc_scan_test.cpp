@@ -10,7 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/posix/proc_scan.h"
+#include "platform/posix/base/proc_scan.h"
 #include "platform/process.h"
 #include "tests/platform/standin.h"
 

@@ -4,16 +4,16 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
-#include "platform/posix/kernel_calls.h"
-#include "platform/posix/process_connector.h"
-#include "platform/posix/process_events.h"
+#include "platform/posix/base/kernel_calls.h"
+#include "platform/posix/events/process_connector.h"
+#include "platform/posix/events/process_events.h"
 
 namespace {
 
 using platform::posix::KernelCalls;
 using platform::posix::ProcessEventKind;
-using platform::posix::ProcessEventService;
-using platform::posix::ProcessEventSource;
+using platform::posix::ProcessEventMonitor;
+using platform::posix::ProcessEventOrigin;
 
 // Every bind refused with EPERM, counted.
 class RefusedBind : public ::testing::Test {
@@ -44,10 +44,10 @@ TEST_F(RefusedBind, OpenFailsWithTheKernelsError) {
 
 TEST_F(RefusedBind, TheEventServicePollsInstead) {
   if (!platform::posix::SeesConnectorIds()) GTEST_SKIP() << "the connector is not tried in this PID namespace";
-  ProcessEventService service;
+  ProcessEventMonitor service;
   const std::uint64_t id = service.Subscribe(ProcessEventKind::Start, [](const auto&) {});
   ASSERT_NE(id, 0u);
-  EXPECT_EQ(service.Source(), ProcessEventSource::Polling);
+  EXPECT_EQ(service.Origin(), ProcessEventOrigin::Polling);
   EXPECT_EQ(sBinds, 1);
   service.Unsubscribe(id);
 }

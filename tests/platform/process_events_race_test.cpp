@@ -10,15 +10,15 @@
 #include <future>
 #include <random>
 
-#include "platform/posix/process_events.h"
+#include "platform/posix/events/process_events.h"
 #include "tests/platform/process_events_support.h"
 
 namespace {
 
 using platform::posix::ProcessEvent;
 using platform::posix::ProcessEventKind;
-using platform::posix::ProcessEventService;
-using platform::posix::ProcessEventServiceOptions;
+using platform::posix::ProcessEventMonitor;
+using platform::posix::ProcessEventMonitorOptions;
 
 // Starts short processes on its own thread for its lifetime, so that events keep coming.
 class ProcessChurn {
@@ -39,8 +39,8 @@ class ProcessChurn {
   std::thread mThread;
 };
 
-ProcessEventServiceOptions FastOptions() {
-  ProcessEventServiceOptions options;
+ProcessEventMonitorOptions FastOptions() {
+  ProcessEventMonitorOptions options;
   options.PollInterval = std::chrono::milliseconds(10);  // dense deliveries also when polling
   options.GatherInterval = std::chrono::milliseconds(0);  // each report delivered at once
   return options;
@@ -53,7 +53,7 @@ struct Target {
 };
 
 TEST(ProcessEventsRaceTest, NoCallbackRunsAfterUnsubscribeReturns) {
-  ProcessEventService service(FastOptions());
+  ProcessEventMonitor service(FastOptions());
   ProcessChurn churn;
   std::atomic<int> lateCalls{0};
   std::atomic<std::uint64_t> calls{0};
@@ -97,7 +97,7 @@ TEST(ProcessEventsRaceTest, NoCallbackRunsAfterUnsubscribeReturns) {
 }
 
 TEST(ProcessEventsRaceTest, UnsubscribeWaitsForACallbackRunningOnAnotherThread) {
-  ProcessEventService service(FastOptions());
+  ProcessEventMonitor service(FastOptions());
   ProcessChurn churn;
   // Keeps the service running: the wait is the subscription's own, not the end of the threads.
   const std::uint64_t keeper = service.Subscribe(ProcessEventKind::Stop, [](const ProcessEvent&) {});
@@ -133,7 +133,7 @@ TEST(ProcessEventsRaceTest, UnsubscribeWaitsForACallbackRunningOnAnotherThread) 
 TEST(ProcessEventsRaceTest, UnsubscribeFromInsideItsOwnCallbackReturnsAndEndsItsDeliveries) {
   for (const bool last : {true, false}) {
     SCOPED_TRACE(last ? "the last subscription" : "another subscription remains");
-    ProcessEventService service(FastOptions());
+    ProcessEventMonitor service(FastOptions());
     ProcessChurn churn;
     std::uint64_t otherId = 0;
     if (!last) {

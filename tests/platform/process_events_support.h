@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/process_events.h"
+#include "platform/posix/events/process_events.h"
 
 extern char** environ;
 
@@ -25,18 +25,18 @@ namespace events_test {
 
 using platform::posix::ProcessEvent;
 using platform::posix::ProcessEventKind;
-using platform::posix::ProcessEventService;
+using platform::posix::ProcessEvents;
 
 // Every event delivered to its subscriptions, by kind and process id.
 class Recorder {
  public:
   // Subscribes to both kinds; false when either subscription failed.
-  bool SubscribeTo(ProcessEventService& service) {
+  bool SubscribeTo(ProcessEvents& service) {
     mStartId = service.Subscribe(ProcessEventKind::Start, [this](const ProcessEvent& event) { Add(event); });
     mStopId = service.Subscribe(ProcessEventKind::Stop, [this](const ProcessEvent& event) { Add(event); });
     return mStartId != 0 && mStopId != 0;
   }
-  void UnsubscribeFrom(ProcessEventService& service) {
+  void UnsubscribeFrom(ProcessEvents& service) {
     service.Unsubscribe(mStartId);
     service.Unsubscribe(mStopId);
   }

@@ -12,8 +12,8 @@
 #include <mutex>
 #include <set>
 
-#include "platform/posix/process_connector.h"
-#include "platform/posix/process_events.h"
+#include "platform/posix/events/process_connector.h"
+#include "platform/posix/events/process_events.h"
 #include "tests/platform/process_events_support.h"
 
 namespace {
@@ -22,13 +22,14 @@ using events_test::Id;
 using events_test::Recorder;
 using platform::posix::ProcessEvent;
 using platform::posix::ProcessEventKind;
-using platform::posix::ProcessEventService;
-using platform::posix::ProcessEventServiceOptions;
-using platform::posix::ProcessEventSource;
+using platform::posix::ProcessEventMonitor;
+using platform::posix::ProcessEventMonitorOptions;
+using platform::posix::ProcessEventOrigin;
+using platform::posix::SourceProbe;
 
 // A service reading the connector, or a skip where this process may not.
 #define REQUIRE_CONNECTOR(service)                                                     \
-  if ((service).Source() != ProcessEventSource::Netlink) {                             \
+  if ((service).Origin() != ProcessEventOrigin::Netlink) {                             \
     GTEST_SKIP() << "the process connector needs root or CAP_NET_ADMIN";               \
   }
 
@@ -38,7 +39,7 @@ std::size_t CountEntries(const char* folder) {
 }
 
 TEST(ProcessEventsTest, ConnectorSeesSpawnedChildStartWithItsParentAndItsStop) {
-  ProcessEventService service;
+  ProcessEventMonitor service;
   Recorder recorder;
   ASSERT_TRUE(recorder.SubscribeTo(service));
   REQUIRE_CONNECTOR(service);
@@ -60,7 +61,10 @@ TEST(ProcessEventsTest, ConnectorSeesSpawnedChildStartWithItsParentAndItsStop) {
 }
 
 TEST(ProcessEventsTest, ConnectorDeliversABurstOfFiveThousandShortProcesses) {
-  ProcessEventService service;
+  SourceProbe probe;
+  ProcessEventMonitorOptions options;
+  options.Probe = &probe;
+  ProcessEventMonitor service(options);
   Recorder recorder;
   ASSERT_TRUE(recorder.SubscribeTo(service));
   REQUIRE_CONNECTOR(service);
@@ -89,13 +93,15 @@ TEST(ProcessEventsTest, ConnectorDeliversABurstOfFiveThousandShortProcesses) {
   EXPECT_EQ(lostStarts, 0);
   EXPECT_EQ(lostStops, 0);
   EXPECT_EQ(wrongParents, 0);
-  EXPECT_EQ(service.ResyncCountForTesting(), 0u) << "the 8 MiB buffer held the burst";
+  EXPECT_EQ(probe.Resyncs.load(), 0u) << "the 8 MiB buffer held the burst";
 }
 
 TEST(ProcessEventsTest, AfterAnOverflowEveryStopOfAStartedProcessArrives) {
-  ProcessEventServiceOptions options;
+  ProcessEventMonitorOptions options;
   options.ReceiveBufferBytes = 1;  // the kernel's smallest: a handful of reports
-  ProcessEventService service(options);
+  SourceProbe probe;
+  options.Probe = &probe;
+  ProcessEventMonitor service(options);
   Recorder recorder;
   ASSERT_TRUE(recorder.SubscribeTo(service));
   REQUIRE_CONNECTOR(service);
@@ -115,12 +121,12 @@ TEST(ProcessEventsTest, AfterAnOverflowEveryStopOfAStartedProcessArrives) {
 
   // While nothing is read, they end (half of them reaped, half left as
   // zombies) and a flood of short processes overflows the kernel's queue.
-  service.StallSourceForTesting(true);
+  probe.Stalled = true;
   close(release[1]);
   for (int i = 0; i < kLongLived / 2; ++i) events_test::Reap(longLived[i]);
   std::vector<std::uint32_t> flood;
   for (int i = 0; i < 300; ++i) flood.push_back(Id(events_test::RunShortProcess()));
-  service.StallSourceForTesting(false);
+  probe.Stalled = false;
 
   const bool allStopped = recorder.WaitFor([&] {
     return std::all_of(longLived.begin(), longLived.end(), [&](pid_t id) { return recorder.Stopped(Id(id)); });
@@ -128,7 +134,7 @@ TEST(ProcessEventsTest, AfterAnOverflowEveryStopOfAStartedProcessArrives) {
   recorder.UnsubscribeFrom(service);
   for (int i = kLongLived / 2; i < kLongLived; ++i) events_test::Reap(longLived[i]);
 
-  EXPECT_GE(service.ResyncCountForTesting(), 1u) << "the queue did overflow";
+  EXPECT_GE(probe.Resyncs.load(), 1u) << "the queue did overflow";
   EXPECT_TRUE(allStopped);
   for (pid_t id : longLived) {
     EXPECT_EQ(recorder.Stops(Id(id)).size(), 1u) << id;
@@ -140,12 +146,12 @@ TEST(ProcessEventsTest, AfterAnOverflowEveryStopOfAStartedProcessArrives) {
 }
 
 TEST(ProcessEventsTest, PollingSeesEveryProcessThatLivesAcrossTwoScans) {
-  ProcessEventServiceOptions options;
+  ProcessEventMonitorOptions options;
   options.ForcePolling = true;  // as where the connector is refused
-  ProcessEventService service(options);
+  ProcessEventMonitor service(options);
   Recorder recorder;
   ASSERT_TRUE(recorder.SubscribeTo(service));
-  ASSERT_EQ(service.Source(), ProcessEventSource::Polling);
+  ASSERT_EQ(service.Origin(), ProcessEventOrigin::Polling);
 
   // Each lives 0.6 s, more than two of the 200 ms intervals. None is reaped
   // before its stop arrives: a zombie has ended.
@@ -229,10 +235,10 @@ class TreeRoot {
 // process outside it, started later, still comes from the source, and once
 // the tree is no longer left out its processes come from the source again.
 TEST(ProcessEventsTest, TheSourceLeavesOutATreeThatIsReportedFirstHand) {
-  ProcessEventServiceOptions options;
+  ProcessEventMonitorOptions options;
   options.ForcePolling = true;
   options.PollInterval = std::chrono::milliseconds(20);
-  ProcessEventService service(options);
+  ProcessEventMonitor service(options);
   Recorder recorder;
   ASSERT_TRUE(recorder.SubscribeTo(service));
   TreeRoot root;
@@ -269,7 +275,7 @@ TEST(ProcessEventsTest, TheSourceLeavesOutATreeThatIsReportedFirstHand) {
 // after they have had them, and at once from a service that is not running.
 TEST(ProcessEventsTest, ReportedEventsAreDeliveredInOrderBeforeTheirNotice) {
   constexpr std::uint32_t kReported = 0x7FFFFF01u;  // beyond any real process id
-  ProcessEventService service;
+  ProcessEventMonitor service;
   bool noticedAtOnce = false;
   service.Report({ProcessEvent{ProcessEventKind::Start, kReported, 1, "x"}}, [&] { noticedAtOnce = true; });
   EXPECT_TRUE(noticedAtOnce) << "not running: nobody to deliver to";
@@ -316,9 +322,9 @@ TEST(ProcessEventsTest, InAnotherPidNamespaceTheServicePolls) {
     const pid_t grandchild = fork();
     if (grandchild == 0) {
       if (platform::posix::SeesConnectorIds()) _exit(1);
-      ProcessEventService service;
+      ProcessEventMonitor service;
       const std::uint64_t id = service.Subscribe(ProcessEventKind::Start, [](const ProcessEvent&) {});
-      const bool polling = id != 0 && service.Source() == ProcessEventSource::Polling;
+      const bool polling = id != 0 && service.Origin() == ProcessEventOrigin::Polling;
       service.Unsubscribe(id);
       _exit(polling ? 0 : 2);
     }
@@ -337,13 +343,13 @@ TEST(ProcessEventsTest, InAnotherPidNamespaceTheServicePolls) {
 TEST(ProcessEventsTest, ServiceRunsOnlyWhileSubscribedAndDeliversOnlyTheKindAsked) {
   for (const bool polling : {false, true}) {
     SCOPED_TRACE(polling ? "polling" : "connector or its fallback");
-    ProcessEventServiceOptions options;
+    ProcessEventMonitorOptions options;
     options.ForcePolling = polling;
     options.PollInterval = std::chrono::milliseconds(50);
-    ProcessEventService service(options);
+    ProcessEventMonitor service(options);
     const std::size_t threads = CountEntries("/proc/self/task");
     const std::size_t descriptors = CountEntries("/proc/self/fd");
-    EXPECT_EQ(service.Source(), ProcessEventSource::None);
+    EXPECT_EQ(service.Origin(), ProcessEventOrigin::None);
     EXPECT_EQ(service.Subscribe(ProcessEventKind::Start, nullptr), 0u) << "no callback, no subscription";
     EXPECT_EQ(CountEntries("/proc/self/task"), threads) << "nothing runs before a subscription";
 
@@ -356,7 +362,7 @@ TEST(ProcessEventsTest, ServiceRunsOnlyWhileSubscribedAndDeliversOnlyTheKindAske
       changed.notify_all();
     });
     ASSERT_NE(id, 0u);
-    EXPECT_NE(service.Source(), ProcessEventSource::None);
+    EXPECT_NE(service.Origin(), ProcessEventOrigin::None);
     EXPECT_EQ(CountEntries("/proc/self/task"), threads + 2) << "a source and a delivery thread";
 
     const pid_t child = events_test::Spawn({"sleep", "0.3"});
@@ -371,7 +377,7 @@ TEST(ProcessEventsTest, ServiceRunsOnlyWhileSubscribedAndDeliversOnlyTheKindAske
     service.Unsubscribe(id);
     service.Unsubscribe(id);  // a second time: ignored
     service.Unsubscribe(12345);
-    EXPECT_EQ(service.Source(), ProcessEventSource::None);
+    EXPECT_EQ(service.Origin(), ProcessEventOrigin::None);
     EXPECT_EQ(CountEntries("/proc/self/task"), threads) << "threads joined";
     EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors) << "socket and wake-up descriptor closed";
     std::lock_guard<std::mutex> lock(mutex);
@@ -382,17 +388,18 @@ TEST(ProcessEventsTest, ServiceRunsOnlyWhileSubscribedAndDeliversOnlyTheKindAske
 TEST(ProcessEventsTest, ProcessWideServiceStartsAndStopsWithItsSubscriptions) {
   const std::size_t threads = CountEntries("/proc/self/task");
   std::atomic<int> calls{0};
-  const std::uint64_t first = platform::posix::SubscribeProcessEvents(
-      ProcessEventKind::Start, [&](const ProcessEvent&) { calls.fetch_add(1); });
-  const std::uint64_t second = platform::posix::SubscribeProcessEvents(
-      ProcessEventKind::Stop, [&](const ProcessEvent&) { calls.fetch_add(1); });
+  platform::posix::ProcessEvents& events = platform::posix::SystemProcessEvents();
+  const std::uint64_t first =
+      events.Subscribe(ProcessEventKind::Start, [&](const ProcessEvent&) { calls.fetch_add(1); });
+  const std::uint64_t second =
+      events.Subscribe(ProcessEventKind::Stop, [&](const ProcessEvent&) { calls.fetch_add(1); });
   ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
   EXPECT_NE(first, second);
   EXPECT_EQ(CountEntries("/proc/self/task"), threads + 2);
-  platform::posix::UnsubscribeProcessEvents(first);
+  events.Unsubscribe(first);
   EXPECT_EQ(CountEntries("/proc/self/task"), threads + 2) << "one subscription left";
-  platform::posix::UnsubscribeProcessEvents(second);
+  events.Unsubscribe(second);
   EXPECT_EQ(CountEntries("/proc/self/task"), threads);
 }
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/posix/reaper.h"
+#include "platform/posix/launch/reaper.h"
 #include "platform/process.h"
 #include "tests/platform/standin.h"
 

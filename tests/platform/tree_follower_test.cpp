@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/tree_follower.h"
+#include "platform/posix/tree/tree_follower.h"
 
 namespace {
 

@@ -54,8 +54,8 @@ class GateCom final : public platform::ComServices {
   explicit GateCom(DeliveryGate& gate) : mGate(gate) {}
   std::atomic<bool> Armed{false};
 
-  platform::HResult CoInitializeEx(std::uint32_t) override { return platform::kSOk; }
-  platform::HResult CoInitialize() override { return platform::kSOk; }
+  HRESULT CoInitializeEx(std::uint32_t) override { return platform::kSOk; }
+  HRESULT CoInitialize() override { return platform::kSOk; }
   void CoUninitialize() override {
     if (Armed) mGate.Close();
   }
@@ -69,12 +69,6 @@ class GateCom final : public platform::ComServices {
   HRESULT CoSetProxyBlanket(IUnknown*, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) override {
     return platform::kEFail;
   }
-  void VariantInit(VARIANT* variant) override { platform::SystemCom().VariantInit(variant); }
-  HRESULT VariantClear(VARIANT* variant) override { return platform::SystemCom().VariantClear(variant); }
-  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID locale, USHORT flags, VARTYPE type) override {
-    return platform::SystemCom().VariantChangeTypeEx(dest, source, locale, flags, type);
-  }
-  LCID GetThreadLocale() override { return platform::SystemCom().GetThreadLocale(); }
 
  private:
   DeliveryGate& mGate;

@@ -667,7 +667,8 @@ TEST_F(ProcessEngineTest, DestructionSilencesNewHandlersAndWaitsForTheRunningOne
 #ifndef _WIN32
 // The handlers as the event engine calls them, on the Linux service's own
 // event objects (ids given as signed 32-bit variants, as the platform does).
-#include "platform/posix/wmi_objects.h"
+#include "platform/posix/com/wmi_objects.h"
+#include "platform/variant.h"
 
 namespace {
 
@@ -706,5 +707,36 @@ TEST_F(ProcessEngineTest, IdsThatDoNotConvertToUnsigned32BitCountAsFailedReads) 
   Deliver(&ProcessEngine::ProcDeleteIndicate, *mTracker, 0, 0x80000001u);
   EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcDeleteIndicate====", "====Leave ProcDeleteIndicate===="}));
   EXPECT_EQ(mTracker->SetsForTesting(), before);
+}
+
+// Variants whose every conversion fails, counting the conversions asked for.
+class FailingVariants final : public platform::VariantServices {
+ public:
+  int Conversions = 0;
+  void VariantInit(VARIANT* variant) override { platform::SystemVariants().VariantInit(variant); }
+  HRESULT VariantClear(VARIANT* variant) override { return platform::SystemVariants().VariantClear(variant); }
+  HRESULT VariantChangeTypeEx(VARIANT*, VARIANT*, LCID, USHORT, VARTYPE) override {
+    ++Conversions;
+    return platform::kDispETypeMismatch;
+  }
+  LCID GetThreadLocale() override { return 0; }
+};
+
+TEST_F(ProcessEngineTest, HandlersConvertIdsThroughTheVariantsInPlaceForTheOverridesLifetime) {
+  Launch();
+  Settle();
+  const Sets before = mTracker->SetsForTesting();
+  FailingVariants failing;
+  {
+    platform::ScopedVariantsForTesting scope(failing);
+    Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, kRoot, 200);
+    EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "====Leave ProcCreateIndicate===="}));
+    EXPECT_EQ(failing.Conversions, 1) << "the parent's id was read through the fake";
+    EXPECT_EQ(mTracker->SetsForTesting(), before);
+  }
+  Deliver(&ProcessEngine::ProcCreateIndicate, *mTracker, kRoot, 200);
+  EXPECT_EQ(failing.Conversions, 1) << "the platform's variants are back";
+  EXPECT_EQ(TakeLines(), (Lines{"====Enter ProcCreateIndicate====", "System Create PPID = 100", "System Create PID = 200",
+                                "Create PID = 200", "====Leave ProcCreateIndicate===="}));
 }
 #endif

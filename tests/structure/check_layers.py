@@ -4,6 +4,11 @@
 Folders form floors; a file may include headers of its own folder or of a
 lower floor, never of a higher one or a sibling on the same floor. common/
 includes nothing of ours. The core folders hold no platform #if.
+
+platform/posix/ keeps its service files at the top (each implements the
+platform header of its name) and the pieces they stand on in rooms; a room
+includes headers of its own room or of a room below it, never of a room above
+or of the top. ASCII case folding is written once, in common/.
 """
 import pathlib
 import re
@@ -24,6 +29,9 @@ FLOORS = {
     "engine": 6,
     "app": 7,
 }
+# The rooms of platform/posix, lowest first.
+POSIX_ROOMS = ["base", "files", "launch", "events", "tree", "com"]
+POSIX = ROOT / "platform" / "posix"
 CORE = ["common", "app", "engine", "process", "wmi", "diag", "controls"]
 SOURCE_SUFFIXES = {".h", ".cpp"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
@@ -50,6 +58,60 @@ def upward_includes():
                 if FLOORS[top] >= floor:
                     wrong.append((str(path.relative_to(ROOT)), included))
     return wrong
+
+
+def misplaced_posix_files():
+    """Sources of platform/posix that are neither a service file at the top
+    nor a file directly in a known room."""
+    wrong = []
+    for path in sorted(p for p in POSIX.rglob("*") if p.is_file()):
+        parts = path.relative_to(POSIX).parts
+        if len(parts) == 1:
+            if path.suffix != ".cpp" or not (ROOT / "platform" / (path.stem + ".h")).is_file():
+                wrong.append(str(path.relative_to(ROOT)))
+        elif len(parts) != 2 or parts[0] not in POSIX_ROOMS or path.suffix not in SOURCE_SUFFIXES:
+            wrong.append(str(path.relative_to(ROOT)))
+    return wrong
+
+
+def posix_room_of(included):
+    """The room an include names (None for a file at the top of posix/), or
+    False when it names nothing in posix/."""
+    prefix = "platform/posix/"
+    if not included.startswith(prefix):
+        return False
+    rest = included[len(prefix):].split("/")
+    return rest[0] if len(rest) > 1 else None
+
+
+def upward_room_includes():
+    """(file, included) pairs in which a room reaches the top or a room above it."""
+    wrong = []
+    for room in POSIX_ROOMS:
+        for path in sources(f"platform/posix/{room}"):
+            for included in INCLUDE.findall(path.read_text(encoding="utf-8", errors="replace")):
+                target = posix_room_of(included)
+                if target is False:
+                    continue
+                if target not in POSIX_ROOMS or POSIX_ROOMS.index(target) > POSIX_ROOMS.index(room):
+                    wrong.append((str(path.relative_to(ROOT)), included))
+    return wrong
+
+
+ASCII_FOLDING = re.compile(r"\b(?:std::)?(?:tolower|toupper|towlower|towupper)\s*\(|'a'\s*-\s*u?'A'")
+ASCII_CASE_HOME = "common/ascii_case.h"
+
+
+def ascii_folding_outside_common():
+    found = []
+    for folder in FLOORS:
+        for path in sources(folder):
+            relative = str(path.relative_to(ROOT))
+            if relative == ASCII_CASE_HOME:
+                continue
+            for match in ASCII_FOLDING.finditer(path.read_text(encoding="utf-8", errors="replace")):
+                found.append((relative, match.group(0)))
+    return found
 
 
 def platform_conditionals():
@@ -82,6 +144,18 @@ class Layers(unittest.TestCase):
 
     def test_core_folders_hold_no_platform_conditionals(self):
         self.assertEqual(platform_conditionals(), [])
+
+    def test_posix_sources_lie_in_rooms_or_are_service_files(self):
+        for room in POSIX_ROOMS:
+            self.assertTrue(sources(f"platform/posix/{room}"), room)
+        self.assertEqual(misplaced_posix_files(), [])
+
+    def test_posix_rooms_include_only_their_own_room_or_rooms_below(self):
+        self.assertEqual(upward_room_includes(), [])
+
+    def test_ascii_case_folding_is_written_once(self):
+        self.assertEqual(ascii_folding_outside_common(), [])
+        self.assertIsNotNone(ASCII_FOLDING.search((ROOT / ASCII_CASE_HOME).read_text(encoding="utf-8")))
 
 
 if __name__ == "__main__":

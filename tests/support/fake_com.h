@@ -1,5 +1,5 @@
 // Counted COM initialisation calls; put in place for its lifetime. The
-// management calls fail; variants are the platform's.
+// management calls fail.
 #pragma once
 
 #include <atomic>
@@ -13,11 +13,11 @@
 
 class FakeCom final : public platform::ComServices {
  public:
-  platform::HResult CoInitializeEx(std::uint32_t flags) override {
+  HRESULT CoInitializeEx(std::uint32_t flags) override {
     Add("CoInitializeEx " + std::to_string(flags));
     return platform::kSOk;
   }
-  platform::HResult CoInitialize() override {
+  HRESULT CoInitialize() override {
     Add("CoInitialize");
     return platform::kSOk;
   }
@@ -36,12 +36,6 @@ class FakeCom final : public platform::ComServices {
     Add("CoSetProxyBlanket");
     return platform::kEFail;
   }
-  void VariantInit(VARIANT* variant) override { platform::SystemCom().VariantInit(variant); }
-  HRESULT VariantClear(VARIANT* variant) override { return platform::SystemCom().VariantClear(variant); }
-  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID locale, USHORT flags, VARTYPE type) override {
-    return platform::SystemCom().VariantChangeTypeEx(dest, source, locale, flags, type);
-  }
-  LCID GetThreadLocale() override { return platform::SystemCom().GetThreadLocale(); }
 
   struct Call {
     std::string Name;

@@ -32,7 +32,7 @@ class FakeWmi final : public platform::ComServices {
 
   // Results, set before the calls are made. CoInitializeEx takes its results
   // from the queue while it holds any, else answers as Windows would.
-  std::deque<platform::HResult> InitResults;
+  std::deque<HRESULT> InitResults;
   HRESULT SecurityResult = platform::kSOk;
   HRESULT LocatorResult = platform::kSOk;
   HRESULT ConnectResult = platform::kSOk;
@@ -106,12 +106,12 @@ class FakeWmi final : public platform::ComServices {
   }
 
   // ComServices.
-  platform::HResult CoInitializeEx(std::uint32_t flags) override {
+  HRESULT CoInitializeEx(std::uint32_t flags) override {
     Add("CoInitializeEx " + std::to_string(flags));
     std::lock_guard<std::mutex> lock(mMutex);
     ThreadState& state = mThreads[std::this_thread::get_id()];
     const std::uint32_t model = flags & platform::kCoinitApartmentThreaded;
-    platform::HResult result;
+    HRESULT result;
     if (!InitResults.empty()) {
       result = InitResults.front();
       InitResults.pop_front();
@@ -125,7 +125,7 @@ class FakeWmi final : public platform::ComServices {
     }
     return result;
   }
-  platform::HResult CoInitialize() override { return CoInitializeEx(platform::kCoinitApartmentThreaded); }
+  HRESULT CoInitialize() override { return CoInitializeEx(platform::kCoinitApartmentThreaded); }
   void CoUninitialize() override {
     Add("CoUninitialize");
     std::lock_guard<std::mutex> lock(mMutex);
@@ -171,12 +171,6 @@ class FakeWmi final : public platform::ComServices {
     if (!HasCom()) return Refuse("CoSetProxyBlanket", platform::kCoENotInitialized);
     return BlanketResult;
   }
-  void VariantInit(VARIANT* variant) override { platform::SystemCom().VariantInit(variant); }
-  HRESULT VariantClear(VARIANT* variant) override { return platform::SystemCom().VariantClear(variant); }
-  HRESULT VariantChangeTypeEx(VARIANT* dest, VARIANT* source, LCID locale, USHORT flags, VARTYPE type) override {
-    return platform::SystemCom().VariantChangeTypeEx(dest, source, locale, flags, type);
-  }
-  LCID GetThreadLocale() override { return platform::SystemCom().GetThreadLocale(); }
 
  private:
   // The service's own releases log as "Service release NAME".

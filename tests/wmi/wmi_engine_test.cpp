@@ -72,7 +72,7 @@ TEST_F(WmiEngineTest, ConnectBranchesOnTheFirstInitialisation) {
   const struct {
     const char* Name;
     int EarlierInit;  // the thread's own initialisation before Connect, its flags
-    std::vector<platform::HResult> Init;  // scripted results, else as Windows answers
+    std::vector<HRESULT> Init;  // scripted results, else as Windows answers
     bool Result;
     Log Calls;
   } cases[] = {

@@ -6,38 +6,42 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/com.h"
-#include "platform/posix/wmi_objects.h"
+#include "platform/posix/com/wmi_objects.h"
+#include "platform/posix/events/process_events.h"
 #include "platform/text.h"
+#include "platform/variant.h"
 #include "tests/wmi/linux_child.h"
 #include "wmi/wmi_engine.h"
 
 namespace {
 
 using platform::CurrentCom;
+using platform::CurrentVariants;
 
 // A property read as the tracker reads it: Get, then conversion to VT_UINT.
 bool ReadId(IWbemClassObject* object, const char16_t* name, std::uint32_t& id) {
   VARIANT value;
-  CurrentCom().VariantInit(&value);
+  CurrentVariants().VariantInit(&value);
   if (platform::Failed(object->Get(name, 0, &value, nullptr, nullptr))) return false;
-  CurrentCom().VariantChangeTypeEx(&value, &value, CurrentCom().GetThreadLocale(), 0, platform::kVtUint);
+  CurrentVariants().VariantChangeTypeEx(&value, &value, CurrentVariants().GetThreadLocale(), 0, platform::kVtUint);
   id = value.uintVal;
-  CurrentCom().VariantClear(&value);
+  CurrentVariants().VariantClear(&value);
   return true;
 }
 
 std::string ReadName(IWbemClassObject* object) {
   VARIANT value;
-  CurrentCom().VariantInit(&value);
+  CurrentVariants().VariantInit(&value);
   if (platform::Failed(object->Get(u"ProcessName", 0, &value, nullptr, nullptr))) return "?";
   std::string name = value.vt == platform::kVtBstr ? platform::WideToUtf8(platform::BstrText(value.bstrVal)) : "?";
-  CurrentCom().VariantClear(&value);
+  CurrentVariants().VariantClear(&value);
   return name;
 }
 
@@ -110,6 +114,95 @@ TEST(WmiEngineOnLinux, ASubscriptionSeesTheStartOfAChildWithItsParentAndItsStop)
   }
 }
 
+// Process events that a test hands out itself: it records the subscriptions
+// and delivers what the test gives it.
+class HandedEvents final : public platform::posix::ProcessEvents {
+ public:
+  std::uint64_t Subscribe(platform::posix::ProcessEventKind kind,
+                          platform::posix::ProcessEventCallback callback) override {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mCallbacks.push_back({++mLastId, kind, std::move(callback)});
+    return mLastId;
+  }
+  void Unsubscribe(std::uint64_t id) override {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mEnded.push_back(id);
+    std::erase_if(mCallbacks, [id](const Entry& entry) { return entry.Id == id; });
+  }
+  platform::posix::ProcessEventOrigin Origin() const override { return platform::posix::ProcessEventOrigin::None; }
+  void Report(std::vector<platform::posix::ProcessEvent>, std::function<void()> delivered) override {
+    if (delivered) delivered();
+  }
+  void LeaveOutTree(std::uint32_t) override {}
+  void EndLeaveOutTree(std::uint32_t) override {}
+
+  // Calls every subscriber of the event's kind on the calling thread.
+  void Hand(const platform::posix::ProcessEvent& event) {
+    std::vector<platform::posix::ProcessEventCallback> targets;
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      for (const Entry& entry : mCallbacks) {
+        if (entry.Kind == event.Kind) targets.push_back(entry.Callback);
+      }
+    }
+    for (const auto& callback : targets) callback(event);
+  }
+  std::size_t Subscriptions() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mCallbacks.size();
+  }
+  std::vector<std::uint64_t> Ended() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mEnded;
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t Id;
+    platform::posix::ProcessEventKind Kind;
+    platform::posix::ProcessEventCallback Callback;
+  };
+  std::mutex mMutex;
+  std::uint64_t mLastId = 0;
+  std::vector<Entry> mCallbacks;
+  std::vector<std::uint64_t> mEnded;
+};
+
+TEST(WmiEngineOnLinux, QueriesTakeTheirEventsFromTheProcessEventsInPlaceForTheOverridesLifetime) {
+  using platform::posix::CurrentProcessEvents;
+  using platform::posix::SystemProcessEvents;
+  HandedEvents handed;
+  Events events;
+  {
+    platform::posix::ScopedProcessEventsForTesting scope(handed);
+    EXPECT_EQ(&CurrentProcessEvents(), &handed);
+    {
+      NvkWMIEngine engine;
+      ASSERT_TRUE(engine.Connect());
+      ASSERT_TRUE(
+          engine.Subscribe("SELECT * FROM Win32_ProcessStartTrace", ProcessStartTrace, &events, &Events::Start));
+      ASSERT_TRUE(engine.Subscribe("SELECT * FROM Win32_ProcessStopTrace", ProcessStopTrace, &events, &Events::Stop));
+      ASSERT_EQ(handed.Subscriptions(), 2u) << "both queries subscribed to the events in place";
+      platform::posix::ProcessEvent event;
+      event.Kind = platform::posix::ProcessEventKind::Start;
+      event.ProcessId = 4321;
+      event.ParentProcessId = 1234;
+      event.ProcessName = "installer";
+      handed.Hand(event);
+      event.Kind = platform::posix::ProcessEventKind::Stop;
+      handed.Hand(event);
+      Seen seen;
+      ASSERT_TRUE(events.WaitForStart(4321, seen));
+      EXPECT_EQ(seen.Parent, 1234u);
+      EXPECT_EQ(seen.Name, "installer");
+      ASSERT_TRUE(events.WaitForStop(4321, seen));
+    }
+    EXPECT_EQ(handed.Subscriptions(), 0u) << "the engine's end ended both queries where they subscribed";
+    EXPECT_EQ(handed.Ended().size(), 2u);
+  }
+  EXPECT_EQ(&CurrentProcessEvents(), &SystemProcessEvents()) << "the process-wide monitor is back";
+}
+
 TEST(WmiEngineOnLinux, OtherQueriesFailAndNoSubscriptionIsKept) {
   NvkWMIEngine engine;
   ASSERT_TRUE(engine.Connect());
@@ -173,42 +266,43 @@ TEST(ManagementStandIn, EventObjectsAnswerTheProcessPropertiesAndConvertToUnsign
   EXPECT_TRUE(ReadId(object, u"PROCESSID", id)) << "names ignore case";
   EXPECT_EQ(ReadName(object), "installer");
   VARIANT value;
-  CurrentCom().VariantInit(&value);
+  CurrentVariants().VariantInit(&value);
   EXPECT_EQ(object->Get(u"ExitStatus", 0, &value, nullptr, nullptr), platform::kWbemENotFound);
   object->Release();
 }
 
 TEST(ManagementStandIn, VariantConversionsToUnsigned) {
-  platform::ComServices& com = platform::SystemCom();
+  // The event objects carry VT_I4 ids and VT_BSTR text; the tracker asks for VT_UINT.
+  platform::VariantServices& variants = platform::SystemVariants();
   const struct {
     VARTYPE Type;
-    std::int64_t Value;
+    std::int32_t Value;
     const char16_t* Text;
     HRESULT Result;
     std::uint32_t Converted;
   } cases[] = {
       {platform::kVtI4, 17, nullptr, platform::kSOk, 17},
+      {platform::kVtI4, 0, nullptr, platform::kSOk, 0},
+      {platform::kVtI4, 2147483647, nullptr, platform::kSOk, 2147483647u},
       {platform::kVtI4, -1, nullptr, platform::kDispEOverflow, 0},
-      {platform::kVtUi4, 4000000000, nullptr, platform::kSOk, 4000000000u},
-      {platform::kVtI8, 5000000000, nullptr, platform::kDispEOverflow, 0},
-      {platform::kVtEmpty, 0, nullptr, platform::kSOk, 0},
       {platform::kVtBstr, 0, u" 42 ", platform::kSOk, 42},
+      {platform::kVtBstr, 0, u"+7", platform::kSOk, 7},
+      {platform::kVtBstr, 0, u"4294967295", platform::kSOk, 4294967295u},
+      {platform::kVtBstr, 0, u"4294967296", platform::kDispEOverflow, 0},
+      {platform::kVtBstr, 0, u"-3", platform::kDispEOverflow, 0},
       {platform::kVtBstr, 0, u"4x", platform::kDispETypeMismatch, 0},
+      {platform::kVtBstr, 0, u"", platform::kDispETypeMismatch, 0},
   };
   for (const auto& c : cases) {
     VARIANT v;
-    com.VariantInit(&v);
+    variants.VariantInit(&v);
     v.vt = c.Type;
     if (c.Type == platform::kVtBstr) {
       v.bstrVal = platform::AllocBstr(c.Text);
-    } else if (c.Type == platform::kVtUi4) {
-      v.ulVal = static_cast<std::uint32_t>(c.Value);
-    } else if (c.Type == platform::kVtI8) {
-      v.llVal = c.Value;
     } else if (c.Type == platform::kVtI4) {
-      v.lVal = static_cast<std::int32_t>(c.Value);
+      v.lVal = c.Value;
     }
-    const HRESULT result = com.VariantChangeTypeEx(&v, &v, com.GetThreadLocale(), 0, platform::kVtUint);
+    const HRESULT result = variants.VariantChangeTypeEx(&v, &v, variants.GetThreadLocale(), 0, platform::kVtUint);
     EXPECT_EQ(result, c.Result) << c.Type << " " << c.Value;
     if (result == platform::kSOk) {
       EXPECT_EQ(v.vt, platform::kVtUint);
@@ -216,7 +310,7 @@ TEST(ManagementStandIn, VariantConversionsToUnsigned) {
     } else {
       EXPECT_EQ(v.vt, c.Type) << "a failed conversion leaves the variant";
     }
-    EXPECT_EQ(com.VariantClear(&v), platform::kSOk);
+    EXPECT_EQ(variants.VariantClear(&v), platform::kSOk);
     EXPECT_EQ(v.vt, platform::kVtEmpty);
   }
 }

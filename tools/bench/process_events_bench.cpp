@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/process_events.h"
+#include "platform/posix/events/process_events.h"
 
 extern char** environ;
 
@@ -30,9 +30,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using platform::posix::ProcessEvent;
 using platform::posix::ProcessEventKind;
-using platform::posix::ProcessEventService;
-using platform::posix::ProcessEventServiceOptions;
-using platform::posix::ProcessEventSource;
+using platform::posix::ProcessEventMonitor;
+using platform::posix::ProcessEventMonitorOptions;
+using platform::posix::ProcessEventOrigin;
+using platform::posix::SourceProbe;
 
 // What the callbacks saw, by process id.
 class Observed {
@@ -97,13 +98,13 @@ double Percentile(std::vector<double> values, double fraction) {
   return values[index];
 }
 
-const char* Name(ProcessEventSource source) {
-  return source == ProcessEventSource::Netlink ? "netlink" : source == ProcessEventSource::Polling ? "polling" : "none";
+const char* Name(ProcessEventOrigin source) {
+  return source == ProcessEventOrigin::Netlink ? "netlink" : source == ProcessEventOrigin::Polling ? "polling" : "none";
 }
 
 // Starts `count` processes with the arguments, `together` of them alive at a
 // time at most (1: one after the other), and reports what the service delivered.
-void Burst(ProcessEventService& service, const char* label, const std::vector<const char*>& arguments, int count,
+void Burst(ProcessEventMonitor& service, const char* label, const std::vector<const char*>& arguments, int count,
            int together) {
   Observed observed;
   const std::uint64_t start = service.Subscribe(ProcessEventKind::Start, [&](const ProcessEvent& e) { observed.Add(e); });
@@ -160,11 +161,11 @@ void Burst(ProcessEventService& service, const char* label, const std::vector<co
 // The service's own pace: reports pile up in the kernel's queue while the
 // source is stalled, then are read, turned into events and delivered as fast
 // as the service goes. Connector only (a scan has nothing queued).
-void Drain(ProcessEventService& service, int count) {
+void Drain(ProcessEventMonitor& service, SourceProbe& sourceProbe, int count) {
   Observed observed;
   const std::uint64_t start = service.Subscribe(ProcessEventKind::Start, [&](const ProcessEvent& e) { observed.Add(e); });
   const std::uint64_t stop = service.Subscribe(ProcessEventKind::Stop, [&](const ProcessEvent& e) { observed.Add(e); });
-  service.StallSourceForTesting(true);
+  sourceProbe.Stalled = true;
   std::vector<std::uint32_t> ids;
   for (int i = 0; i < count; ++i) {
     const pid_t pid = Spawn({"true"});
@@ -172,9 +173,9 @@ void Drain(ProcessEventService& service, int count) {
     waitpid(pid, nullptr, 0);
     ids.push_back(static_cast<std::uint32_t>(pid));
   }
-  const std::uint64_t resyncs = service.ResyncCountForTesting();
+  const std::uint64_t resyncs = sourceProbe.Resyncs.load();
   const Clock::time_point released = Clock::now();
-  service.StallSourceForTesting(false);
+  sourceProbe.Stalled = false;
   WaitUntilQuiet(observed);
   service.Unsubscribe(start);
   service.Unsubscribe(stop);
@@ -194,10 +195,10 @@ void Drain(ProcessEventService& service, int count) {
   std::printf("  %-26s %5zu queued while stalled; %5d of their events delivered in %6.3f s after release: %6.0f events/s"
               "%s\n",
               "drain of a stalled queue", ids.size(), delivered, seconds, seconds > 0 ? delivered / seconds : 0.0,
-              service.ResyncCountForTesting() > resyncs ? " (the queue overflowed: resynchronised)" : "");
+              sourceProbe.Resyncs.load() > resyncs ? " (the queue overflowed: resynchronised)" : "");
 }
 
-void Idle(ProcessEventService& service, int seconds) {
+void Idle(ProcessEventMonitor& service, int seconds) {
   std::uint64_t events = 0;
   std::mutex mutex;
   const auto count = [&](const ProcessEvent&) {
@@ -244,7 +245,7 @@ int StormGenerator(int rate, int seconds) {
 
 // The service's CPU share while another program starts kStormRate processes
 // a second, with two counting subscribers.
-void Storm(ProcessEventService& service, int seconds) {
+void Storm(ProcessEventMonitor& service, int seconds) {
   std::uint64_t events = 0;
   std::mutex mutex;
   const auto count = [&](const ProcessEvent&) {
@@ -312,13 +313,13 @@ bool RunUnprivileged(const char* argument, const char* value) {
 int StormOnly(int seconds, bool again) {
   std::printf("%s:\n", geteuid() == 0 ? "as root" : "unprivileged");
   for (const bool polling : {false, true}) {
-    ProcessEventServiceOptions options;
+    ProcessEventMonitorOptions options;
     options.ForcePolling = polling;
-    ProcessEventService service(options);
+    ProcessEventMonitor service(options);
     const std::uint64_t probe = service.Subscribe(ProcessEventKind::Start, [](const ProcessEvent&) {});
-    const ProcessEventSource source = service.Source();
+    const ProcessEventOrigin source = service.Origin();
     service.Unsubscribe(probe);
-    if (!polling && source != ProcessEventSource::Netlink) continue;
+    if (!polling && source != ProcessEventOrigin::Netlink) continue;
     std::printf(" %s%s:\n", Name(source), polling ? " (200 ms between scans)" : "");
     Storm(service, seconds);
   }
@@ -340,20 +341,22 @@ int main(int argc, char** argv) {
   const int shortCount = argc > 1 ? std::atoi(argv[1]) : 5000;
   const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
   for (const bool polling : {false, true}) {
-    ProcessEventServiceOptions options;
+    ProcessEventMonitorOptions options;
     options.ForcePolling = polling;
-    ProcessEventService service(options);
+    SourceProbe sourceProbe;
+    options.Probe = &sourceProbe;
+    ProcessEventMonitor service(options);
     // Which source runs shows only while subscribed.
     const std::uint64_t probe = service.Subscribe(ProcessEventKind::Start, [](const ProcessEvent&) {});
-    const ProcessEventSource source = service.Source();
+    const ProcessEventOrigin source = service.Origin();
     service.Unsubscribe(probe);
-    if (!polling && source != ProcessEventSource::Netlink) {
+    if (!polling && source != ProcessEventOrigin::Netlink) {
       std::printf("netlink: not available (needs root or CAP_NET_ADMIN in the first PID namespace)\n");
       continue;
     }
     std::printf("%s%s:\n", Name(source), polling ? " (200 ms between scans)" : "");
     Burst(service, "short (/bin/true, serial)", {"true"}, shortCount, 1);
-    if (!polling) Drain(service, 2000);
+    if (!polling) Drain(service, sourceProbe, 2000);
     Burst(service, "0.5 s each, 50 at a time", {"sleep", "0.5"}, 500, 50);
     Idle(service, idleSeconds);
     Storm(service, idleSeconds);
