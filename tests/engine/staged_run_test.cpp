@@ -15,7 +15,7 @@
 #include "tests/support/worker_fixture.h"
 
 #ifndef _WIN32
-#include "platform/posix/com/wmi_objects.h"
+#include "tests/support/linux_event_objects.h"
 #include "tests/support/fake_wmi.h"
 #endif
 
@@ -179,19 +179,13 @@ TEST_F(StagedRunTest, MethodOneRemovesTheStagedFolderOnceTheTreeHasEnded) {
   FakeWmi wmi;
   TimeOutAfter(3600);  // against hanging only
   mProcesses.LaunchedId = 4242;
-  auto event = [](std::uint32_t parent, std::uint32_t id) {
-    platform::posix::ProcessEvent e;
-    e.ParentProcessId = parent;
-    e.ProcessId = id;
-    return platform::posix::NewProcessEventObject(e);
-  };
   std::atomic<bool> installerEnded{false};
   mProcesses.RunningId = [&installerEnded](platform::ProcessId id) { return id == 4242 && !installerEnded; };
   std::thread service([&] {
     while (!mStarted || mClock.Sleeps().size() < 2) std::this_thread::yield();
     EXPECT_TRUE(files.Has(Staged(u"/Norvik_TB_Installer.exe"))) << "there while the tree runs";
-    IWbemClassObject* child = event(4242, 5000);
-    IWbemClassObject* installer = event(1, 4242);
+    IWbemClassObject* child = NewProcessEventObject(4242, 5000);
+    IWbemClassObject* installer = NewProcessEventObject(1, 4242);
     wmi.Deliver({child});
     wmi.Deliver({installer});
     installerEnded = true;

@@ -9,7 +9,7 @@
 #include "tests/support/worker_fixture.h"
 
 #ifndef _WIN32
-#include "platform/posix/com/wmi_objects.h"
+#include "tests/support/linux_event_objects.h"
 #include "tests/support/fake_wmi.h"
 #endif
 
@@ -145,12 +145,6 @@ TEST_F(ProcessTreeWaitTest, WorkerThatNeverRanStillDestroysItsTracker) {
 TEST_F(ProcessTreeWaitTest, NotificationsEndTheWaitOnceTheTreeHasEnded) {
   FakeWmi wmi;
   TimeOutAfter(3600);  // against hanging only: 24,000 passes of the fake clock
-  auto event = [](std::uint32_t parent, std::uint32_t id) {
-    platform::posix::ProcessEvent e;
-    e.ParentProcessId = parent;
-    e.ProcessId = id;
-    return platform::posix::NewProcessEventObject(e);  // one reference, the caller's
-  };
   // The installer runs until its stop has been reported.
   std::atomic<bool> installerEnded{false};
   mProcesses.RunningId = [&installerEnded](platform::ProcessId id) { return id == 4242 && !installerEnded; };
@@ -158,8 +152,8 @@ TEST_F(ProcessTreeWaitTest, NotificationsEndTheWaitOnceTheTreeHasEnded) {
     while (!mStarted || mClock.Sleeps().size() < 2) std::this_thread::yield();
     // The service hands each object to both queries: a start for the start
     // handler and a stop for the stop handler.
-    IWbemClassObject* child = event(4242, 5000);  // a child of the installer came and went
-    IWbemClassObject* installer = event(1, 4242);  // the installer itself ended
+    IWbemClassObject* child = NewProcessEventObject(4242, 5000);  // a child of the installer came and went
+    IWbemClassObject* installer = NewProcessEventObject(1, 4242);  // the installer itself ended
     EXPECT_EQ(wmi.Deliver({child}), 2);
     EXPECT_EQ(wmi.Deliver({installer}), 2);
     installerEnded = true;
@@ -178,7 +172,7 @@ TEST_F(ProcessTreeWaitTest, NotificationsEndTheWaitOnceTheTreeHasEnded) {
   // The queries were made on the main thread's apartment, so the worker's
   // cancel may be refused; still, once the tracker is gone nothing reaches it.
   const std::size_t written = mConsole.Writes().size();
-  IWbemClassObject* late = event(4242, 6000);
+  IWbemClassObject* late = NewProcessEventObject(4242, 6000);
   wmi.Deliver({late});
   late->Release();
   const std::vector<std::string> writes = mConsole.Writes();

@@ -667,16 +667,13 @@ TEST_F(ProcessEngineTest, DestructionSilencesNewHandlersAndWaitsForTheRunningOne
 #ifndef _WIN32
 // The handlers as the event engine calls them, on the Linux service's own
 // event objects (ids given as signed 32-bit variants, as the platform does).
-#include "platform/posix/com/wmi_objects.h"
+#include "tests/support/linux_event_objects.h"
 #include "platform/variant.h"
 
 namespace {
 
 void Deliver(WMIEventCallback handler, ProcessEngine& tracker, std::uint32_t parent, std::uint32_t id) {
-  platform::posix::ProcessEvent event;
-  event.ProcessId = id;
-  event.ParentProcessId = parent;
-  IWbemClassObject* object = platform::posix::NewProcessEventObject(event);  // one reference, ours
+  IWbemClassObject* object = NewProcessEventObject(parent, id);  // one reference, ours
   handler(object, &tracker);
   object->Release();
 }
