@@ -1,19 +1,11 @@
-// Selection of the framework's backend.
+// The build's own backend of the framework, made once.
 #include "framework/backend.h"
 
 namespace framework {
-namespace {
-std::unique_ptr<Backend>& Slot() {
-  static std::unique_ptr<Backend> backend;
-  return backend;
-}
-}  // namespace
 
-Backend& CurrentBackend() {
-  if (!Slot()) Slot() = CreatePlatformBackend();
-  return *Slot();
+Backend& SystemBackend() {
+  static const std::unique_ptr<Backend> backend = CreatePlatformBackend();  // ends with the process
+  return *backend;
 }
-
-void SetBackend(std::unique_ptr<Backend> backend) { Slot() = std::move(backend); }
 
 }  // namespace framework

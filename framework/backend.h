@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/seam.h"
+
 class Exception;
 class TButton;
 class THTMLCheckBox;
@@ -57,11 +59,16 @@ class Backend {
   virtual void StopTimer(int id) = 0;
 };
 
-// The backend in use; the build's own unless a test put another in place.
-Backend& CurrentBackend();
-// Replaces the backend; only before the application is initialised (tests).
-void SetBackend(std::unique_ptr<Backend> backend);
-// The build's own backend (Win32 or FLTK). Defined by exactly one backend file.
+// The build's own backend (Win32 or FLTK; headless in the tests' build of the
+// framework), made on first use; it lives until the process ends.
+Backend& SystemBackend();
+// The backend in use: the build's own unless a test put another in place.
+// Any thread.
+inline Backend& CurrentBackend() { return platform::CurrentService<Backend>(SystemBackend()); }
+// Puts a test's backend in place for its lifetime; made and ended on the main
+// thread while no application runs.
+using ScopedBackendForTesting = platform::ScopedServiceForTesting<Backend>;
+// Makes the build's own backend. Defined by exactly one backend file.
 std::unique_ptr<Backend> CreatePlatformBackend();
 
 }  // namespace framework

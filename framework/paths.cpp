@@ -6,6 +6,13 @@
 
 std::u16string ExeName() { return platform::CurrentFiles().OwnExecutablePath(); }
 
+std::u16string ApplicationTitle() {
+  std::u16string name = ExtractFileName(ExeName());
+  const std::size_t dot = name.rfind(u'.');
+  if (dot != std::u16string::npos) name.erase(dot);
+  return name;
+}
+
 std::u16string ExtractFilePath(std::u16string_view path) {
   return common::FolderPart(path, platform::PathDelimitersOfPlatform());
 }

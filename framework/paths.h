@@ -8,6 +8,9 @@
 
 // The full path of the running program (Linux: its real file).
 std::u16string ExeName();
+// The application's title, which its message windows carry: the program's
+// file name without its extension.
+std::u16string ApplicationTitle();
 
 // The folder part: up to and including the last delimiter; empty without one.
 std::u16string ExtractFilePath(std::u16string_view path);

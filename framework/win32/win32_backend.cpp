@@ -29,14 +29,6 @@ namespace {
 
 constexpr UINT kWakeMessage = WM_APP + 1;
 
-// The application's title: the program's file name without its extension.
-std::u16string ApplicationTitle() {
-  std::u16string name = ExtractFileName(ExeName());
-  const std::size_t dot = name.rfind(u'.');
-  if (dot != std::u16string::npos) name.erase(dot);
-  return name;
-}
-
 void RegisterWindowClass(const wchar_t* name, WNDPROC procedure, bool formLook) {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;

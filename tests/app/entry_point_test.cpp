@@ -4,16 +4,9 @@
 #include <stdexcept>
 
 #include "app/entry.h"
-#include "framework/headless/headless_backend.h"
+#include "tests/support/headless_app.h"
 
 namespace {
-
-framework::HeadlessBackend* UseHeadless() {
-  auto backend = std::make_unique<framework::HeadlessBackend>();
-  framework::HeadlessBackend* raw = backend.get();
-  framework::SetBackend(std::move(backend));
-  return raw;
-}
 
 class ThrowsException : public TForm {
  public:
@@ -58,55 +51,61 @@ class ShowThrows : public TForm {
 };
 
 TEST(EntryPoint, ExceptionFromConstructionIsShownAndReturnsZero) {
-  framework::HeadlessBackend* backend = UseHeadless();
+  HeadlessBackendInPlace headless;
+  const framework::HeadlessBackend& backend = headless.Backend;
   ThrowsException* form = nullptr;
   EXPECT_EQ(RunEntryPoint(form), 0);
-  EXPECT_EQ(backend->ShownErrors(), std::vector<std::u16string>{u"Broken layout"});
-  EXPECT_EQ(backend->InitializeCount(), 1);
-  EXPECT_TRUE(backend->Windows().empty());
+  EXPECT_EQ(backend.ShownErrors(), std::vector<std::u16string>{u"Broken layout"});
+  EXPECT_EQ(backend.InitializeCount(), 1);
+  EXPECT_TRUE(backend.Windows().empty());
 }
 
 TEST(EntryPoint, DerivedExceptionKeepsItsMessage) {
-  framework::HeadlessBackend* backend = UseHeadless();
+  HeadlessBackendInPlace headless;
+  const framework::HeadlessBackend& backend = headless.Backend;
   ThrowsDerived* form = nullptr;
   EXPECT_EQ(RunEntryPoint(form), 0);
-  EXPECT_EQ(backend->ShownErrors(), std::vector<std::u16string>{u"derived"});
+  EXPECT_EQ(backend.ShownErrors(), std::vector<std::u16string>{u"derived"});
 }
 
 TEST(EntryPoint, AnyOtherExceptionIsShownWithAnEmptyMessage) {
   {
-    framework::HeadlessBackend* backend = UseHeadless();
+    HeadlessBackendInPlace headless;
+    const framework::HeadlessBackend& backend = headless.Backend;
     ThrowsStd* form = nullptr;
     EXPECT_EQ(RunEntryPoint(form), 0);
-    EXPECT_EQ(backend->ShownErrors(), std::vector<std::u16string>{u""});
+    EXPECT_EQ(backend.ShownErrors(), std::vector<std::u16string>{u""});
   }
   {
-    framework::HeadlessBackend* backend = UseHeadless();
+    HeadlessBackendInPlace headless;
+    const framework::HeadlessBackend& backend = headless.Backend;
     ThrowsInt* form = nullptr;
     EXPECT_EQ(RunEntryPoint(form), 0);
-    EXPECT_EQ(backend->ShownErrors(), std::vector<std::u16string>{u""});
+    EXPECT_EQ(backend.ShownErrors(), std::vector<std::u16string>{u""});
   }
 }
 
 TEST(EntryPoint, MainFormIsShownAndClosingItEndsTheRun) {
-  framework::HeadlessBackend* backend = UseHeadless();
+  HeadlessBackendInPlace headless;
+  const framework::HeadlessBackend& backend = headless.Backend;
   ClosesAtOnce* form = nullptr;
   ClosesAtOnce::shows = 0;
   EXPECT_EQ(RunEntryPoint(form), 0);
   EXPECT_EQ(ClosesAtOnce::shows, 1);
-  ASSERT_EQ(backend->Windows().size(), 1u);
-  EXPECT_EQ(backend->Windows()[0].Properties.Caption, u"Setup");
-  EXPECT_EQ(backend->Windows()[0].ShowCount, 1);
-  EXPECT_FALSE(backend->Windows()[0].Visible);
-  EXPECT_TRUE(backend->ShownErrors().empty());
+  ASSERT_EQ(backend.Windows().size(), 1u);
+  EXPECT_EQ(backend.Windows()[0].Properties.Caption, u"Setup");
+  EXPECT_EQ(backend.Windows()[0].ShowCount, 1);
+  EXPECT_FALSE(backend.Windows()[0].Visible);
+  EXPECT_TRUE(backend.ShownErrors().empty());
   EXPECT_EQ(Application->MainForm(), nullptr) << "the forms are destroyed when Run returns";
 }
 
 TEST(EntryPoint, ExceptionFromAnEventHandlerReachesTheGuard) {
-  framework::HeadlessBackend* backend = UseHeadless();
+  HeadlessBackendInPlace headless;
+  const framework::HeadlessBackend& backend = headless.Backend;
   ShowThrows* form = nullptr;
   EXPECT_EQ(RunEntryPoint(form), 0);
-  EXPECT_EQ(backend->ShownErrors(), std::vector<std::u16string>{u"from a handler"});
+  EXPECT_EQ(backend.ShownErrors(), std::vector<std::u16string>{u"from a handler"});
 }
 
 }  // namespace

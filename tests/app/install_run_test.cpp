@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <thread>
 #include <functional>
+#include <memory>
 
 #include "app/main_form.h"
 #include "framework/headless/headless_backend.h"
@@ -21,9 +22,8 @@ class InstallRunTest : public ServiceFakesTest {
   // told to close the dialog instead) and runs until the program ends.
   void RunProgram(const std::string& arguments, bool pressInstall = true) {
     FakeCommandLine line("ToolbarSetup " + arguments);
-    auto backend = std::make_unique<framework::HeadlessBackend>();
-    mBackend = backend.get();
-    framework::SetBackend(std::move(backend));
+    mBackend = std::make_unique<framework::HeadlessBackend>();
+    framework::ScopedBackendForTesting use(*mBackend);
     Application->Initialize();
     Application->CreateForm(MainForm);
     TMainForm* form = MainForm;
@@ -44,7 +44,7 @@ class InstallRunTest : public ServiceFakesTest {
 
   std::u16string ProgramFolder() { return ExtractFilePath(Application->ExeName()); }
 
-  framework::HeadlessBackend* mBackend = nullptr;
+  std::unique_ptr<framework::HeadlessBackend> mBackend;  // the last run's
   bool mVisibleBefore = false;
   bool mVisibleAfterClick = true;
   bool mCheckedAfterClick = false;

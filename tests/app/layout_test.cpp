@@ -10,9 +10,9 @@
 
 #include "app/main_form.h"
 #include "app/offer_texts.h"
-#include "framework/headless/headless_backend.h"
 #include "framework/picture.h"
 #include "tests/support/fake_command_line.h"
+#include "tests/support/headless_app.h"
 
 #ifndef NVK_BACKGROUND_JPG
 #error "NVK_BACKGROUND_JPG names the picture asset"
@@ -38,15 +38,11 @@ const Expected kControls[] = {
 
 class LayoutTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    auto backend = std::make_unique<framework::HeadlessBackend>();
-    mBackend = backend.get();
-    framework::SetBackend(std::move(backend));
-    mForm = new TMainForm(nullptr);
-  }
+  void SetUp() override { mForm = new TMainForm(nullptr); }
   void TearDown() override { delete mForm; }
 
-  framework::HeadlessBackend* mBackend = nullptr;
+  HeadlessBackendInPlace mHeadless;
+  framework::HeadlessBackend* mBackend = &mHeadless.Backend;
   TMainForm* mForm = nullptr;
   FakeCommandLine mLine{"ToolbarSetup"};
 };

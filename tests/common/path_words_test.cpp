@@ -10,6 +10,7 @@
 #include "framework/paths.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "tests/support/fake_files.h"
 
 namespace {
 
@@ -164,6 +165,28 @@ TEST(ExeNameTest, IsTheRunningProgramsFullPath) {
   EXPECT_TRUE(DirectoryExists(ExtractFilePath(exe)));
   const std::u16string name = ExtractFileName(exe);
   EXPECT_EQ(name.substr(0, name.find(u'.')), u"nvk_unit_tests");
+}
+
+TEST(ApplicationTitleTest, IsTheProgramsFileNameWithoutItsExtension) {
+  struct Case {
+    std::u16string Executable;
+    std::u16string Title;
+  };
+  // A backslash separates folders on both platforms.
+  const Case cases[] = {
+      {u"\\opt\\setup\\ToolbarSetup", u"ToolbarSetup"},
+      {u"\\opt\\setup\\ToolbarSetup.exe", u"ToolbarSetup"},
+      {u"\\opt\\v1.2\\ToolbarSetup", u"ToolbarSetup"},  // a dot in a folder's name is no extension
+      {u"\\opt\\a.b.exe", u"a.b"},                  // only the last extension goes
+      {u"Setup.", u"Setup"},
+      {u"", u""},
+  };
+  for (const Case& c : cases) {
+    FakeFiles files;
+    files.Executable = c.Executable;
+    platform::ScopedFilesForTesting use(files);
+    EXPECT_EQ(ApplicationTitle(), c.Title) << Printable(c.Executable);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
+
 #include "framework/backend.h"
 #include "framework/controls.h"
 #include "framework/forms.h"
@@ -12,8 +14,7 @@ namespace {
 class HiddenFormTest : public ::testing::Test {
  protected:
   HiddenFormTest() {
-    framework::SetBackend(framework::CreatePlatformBackend());
-    framework::CurrentBackend().Initialize();
+    mBackend->Initialize();
     FormProperties& p = mForm.Properties();
     p.Caption = u"Pointer tracking";
     p.ClientWidth = 200;
@@ -53,6 +54,9 @@ class HiddenFormTest : public ::testing::Test {
     return PeekMessageW(&message, window, WM_MOUSELEAVE, WM_MOUSELEAVE, PM_REMOVE) != 0;
   }
 
+  // A fresh Win32 backend for each test, in place of the build's own.
+  std::unique_ptr<framework::Backend> mBackend = framework::CreatePlatformBackend();
+  framework::ScopedBackendForTesting mUse{*mBackend};
   TForm mForm{nullptr};
   TButton* mButton = new TButton(&mForm);
 };

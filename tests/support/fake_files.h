@@ -144,13 +144,14 @@ class FakeFiles final : public platform::FileServices {
   }
 
   std::u16string Temp;     // what TempFolder reports
+  std::u16string Executable;  // what OwnExecutablePath reports
   // Called after each file copied, with the number copied so far.
   std::function<void(int)> OnCopy;
   std::u16string Current;  // the current folder; empty: relative paths start at the root
   static constexpr std::size_t kMaxPath = 260;
 
   // FileServices
-  std::u16string OwnExecutablePath() override { return {}; }
+  std::u16string OwnExecutablePath() override { return Executable; }
   std::u16string FullPathName(std::u16string_view path) override { return std::u16string(path); }
   platform::PathKind GetPathKind(std::u16string_view path) override {
     if (path.empty()) return platform::PathKind::Missing;  // as the real services: nothing is looked at

@@ -1,4 +1,5 @@
-// Runs a scenario inside the application's message loop on the headless backend.
+// Puts a headless backend in place for a test, and runs a scenario inside the
+// application's message loop on it.
 #pragma once
 
 #include <functional>
@@ -6,6 +7,12 @@
 
 #include "framework/forms.h"
 #include "framework/headless/headless_backend.h"
+
+// A fresh headless backend, in place of the build's own while this lives.
+struct HeadlessBackendInPlace {
+  framework::HeadlessBackend Backend;
+  framework::ScopedBackendForTesting Use{Backend};
+};
 
 // A form whose first show starts the scenario; the scenario closes it.
 class ScenarioForm : public TForm {
@@ -24,16 +31,16 @@ class ScenarioForm : public TForm {
   bool mStarted = false;
 };
 
-// Initialises the application on a fresh headless backend, shows a scenario
-// form and runs the message loop until the scenario closes the form.
-inline framework::HeadlessBackend* RunScenario(std::function<void(ScenarioForm&)> scenario) {
+// Initialises the application on a fresh headless backend, in place for the
+// run, shows a scenario form and runs the message loop until the scenario
+// closes the form. Returns the backend with what it recorded.
+inline std::unique_ptr<framework::HeadlessBackend> RunScenario(std::function<void(ScenarioForm&)> scenario) {
   auto backend = std::make_unique<framework::HeadlessBackend>();
-  framework::HeadlessBackend* raw = backend.get();
-  framework::SetBackend(std::move(backend));
+  framework::ScopedBackendForTesting use(*backend);
   ScenarioForm::scenario = std::move(scenario);
   ScenarioForm* form = nullptr;
   Application->Initialize();
   Application->CreateForm(form);
   Application->Run();
-  return raw;
+  return backend;
 }

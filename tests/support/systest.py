@@ -253,7 +253,8 @@ def x_windows(name_regex, pid=None):
     """Ids of the X windows whose name matches the regex (and that belong to pid)."""
     argv = ["xdotool", "search", "--name", name_regex]
     if pid is not None:
-        argv[2:2] = ["--pid", str(pid)]
+        # Both must match: xdotool otherwise takes a window that meets either.
+        argv[2:2] = ["--all", "--pid", str(pid)]
     result = subprocess.run(argv, capture_output=True, text=True, env=x_env(), timeout=PROCESS_TIMEOUT)
     return [int(line) for line in result.stdout.split()]
 

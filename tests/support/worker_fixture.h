@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -73,7 +74,7 @@ class WorkerFixture : public ServiceFakesTest {
   bool mFlag = false;  // where the worker hands its result back
   ExecuteProgram* mWorker = nullptr;
   std::atomic<bool> mStarted{false};
-  framework::HeadlessBackend* mBackend = nullptr;
+  std::unique_ptr<framework::HeadlessBackend> mBackend;  // the last run's
   bool mNoticeOnMain = false;       // the termination notice ran on the main thread
   bool mRemoveStagedAtEnd = false;  // the worker's RemoveStaged in its termination notice
   std::thread::id mWorkerThread;    // known once the worker has launched

@@ -33,7 +33,8 @@ class LinuxGuard(unittest.TestCase):
     def test_message_window_on_the_display_ends_the_run_when_dismissed(self):
         with systest.started([str(systest.program(PROBE))],
                              systest.native_env(True, NVK_PROBE_THROW="exception")) as process:
-            window = systest.wait_x_window("^ToolbarSetup$", pid=process.pid)
+            # The window's title is the program's name, as the framework's application title.
+            window = systest.wait_x_window("^" + PROBE + "$", pid=process.pid)
             self.assertIsNotNone(window, "no message window appeared")
             self.assertTrue(process.running(), "the process must wait for the message to be dismissed")
             self.assertEqual(systest.x_helper("close", window).returncode, 0)
