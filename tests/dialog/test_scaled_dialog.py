@@ -42,8 +42,9 @@ def red_rows(shot, dpi):
 
 
 def reference_picture(width, height):
-    """The asset scaled to width x height by ImageMagick's area-weighted box filter."""
-    data = subprocess.run(["convert", str(ASSET), "-filter", "box", "-resize", f"{width}x{height}!", "-depth", "8",
+    """The asset scaled to width x height by ImageMagick (Lanczos filter): a
+    scaler of its own, so the comparison allows a small difference."""
+    data = subprocess.run(["convert", str(ASSET), "-filter", "lanczos", "-resize", f"{width}x{height}!", "-depth", "8",
                            "rgb:-"], check=True, capture_output=True, timeout=systest.PROCESS_TIMEOUT).stdout
     return probe.Capture(width, height, data)
 
@@ -110,10 +111,12 @@ class ScaledDialogTest(unittest.TestCase):
             self.assertGreaterEqual(red_rows(shot, dpi), taller * rows_at_96)
 
             # The picture where no text lies over it (the browser strip) against
-            # the asset scaled by an independent area filter.
+            # the asset scaled by another scaler. Measured at 144 dpi: 3.4 here;
+            # the picture enlarged by nearest neighbour gives 8.0, the reference
+            # one pixel to the side about 9, the picture left unscaled 30.
             reference = reference_picture(scaled(440, dpi), scaled(395, dpi))
             strip = (scaled(20, dpi), scaled(70, dpi), scaled(410, dpi), scaled(118, dpi))
-            self.assertLess(mean_difference(shot, reference, strip), 6.0)
+            self.assertLess(mean_difference(shot, reference, strip), 5.0)
 
             # The "Install" button at its scaled place.
             expected = (scaled(349, dpi), scaled(361, dpi), scaled(349, dpi) + scaled(75, dpi),

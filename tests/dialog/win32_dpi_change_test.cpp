@@ -104,9 +104,12 @@ TEST_F(DpiChangeTest, TakesTheSuggestedRectangleAndLaysItselfOutAgain) {
     ExpectRect(PlaceOf(form, box), change.Box);
     EXPECT_EQ(mLabel->Font.Height, change.LabelFont);
     EXPECT_EQ(mLabel->Left, change.LabelLeft);
-    // The text was laid out again in the new font: its lines grew with it.
+    // The text was laid out again in the new font: its lines grew with it,
+    // and the label took the size of the new layout.
+    EXPECT_EQ(mLabel->Height, mLabel->Text().Layout().Height);
+    EXPECT_EQ(mLabel->Width, mLabel->Text().Layout().Width);
     if (dpi == 96) {
-      const double ratio = static_cast<double>(mLabel->Height) / lineAtFirst;
+      const double ratio = static_cast<double>(mLabel->Text().Layout().Height) / lineAtFirst;
       EXPECT_GE(ratio, change.Dpi == 192 ? 1.9 : (change.Dpi == 144 ? 1.4 : 1.0)) << mLabel->Height;
       if (change.Dpi == 96) {
         EXPECT_EQ(mLabel->Height, lineAtFirst);
