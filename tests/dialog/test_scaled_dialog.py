@@ -118,6 +118,11 @@ class ScaledDialogTest(unittest.TestCase):
             strip = (scaled(20, dpi), scaled(70, dpi), scaled(410, dpi), scaled(118, dpi))
             self.assertLess(mean_difference(shot, reference, strip), 5.0)
 
+            # The tick grew with the box: 21 glyph cells at 96 dpi, each
+            # scaled (60 green pixels at 144 dpi, 84 at 192).
+            box = (scaled(22, dpi), scaled(242, dpi), scaled(36, dpi), scaled(262, dpi))
+            self.assertGreaterEqual(shot.count(box, probe.is_green), 21 * (dpi / 96) ** 2 * 0.9)
+
             # The "Install" button at its scaled place.
             expected = (scaled(349, dpi), scaled(361, dpi), scaled(349, dpi) + scaled(75, dpi),
                         scaled(361, dpi) + scaled(25, dpi))
