@@ -54,18 +54,6 @@ int MonitorDpi(POINT point) {
   return SystemDpi();
 }
 
-int WindowDpi(HWND window) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = Find<GetDpiForWindowFn>(User(), "GetDpiForWindow");
-  if (getDpiForWindow != nullptr) {
-    const UINT dpi = getDpiForWindow(window);
-    if (dpi > 0) return static_cast<int>(dpi);
-  }
-  RECT area{};
-  GetWindowRect(window, &area);
-  return MonitorDpi(POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
-}
-
 void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi) {
   using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
   static const auto adjustForDpi = Find<AdjustForDpiFn>(User(), "AdjustWindowRectExForDpi");
