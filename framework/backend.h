@@ -42,6 +42,10 @@ class Backend {
   virtual ~Backend() = default;
   // Called once by TApplication::Initialize on the main thread.
   virtual void Initialize() = 0;
+  // The dpi of the display a form opens on, asked just before its window is
+  // first made; the form is laid out at it. Zero or less (and the default)
+  // stands for 96, the density the layout is stored at. Main thread.
+  virtual int DisplayDpi() { return 0; }
   // Makes the window of a form from the form's properties.
   virtual std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) = 0;
   // Runs the message loop until QuitLoop is called.

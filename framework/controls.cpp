@@ -1,5 +1,6 @@
-// The framework's control classes: double dispatch to the form's window, the
-// picture's decoding and the rich-text label's layout and mouse presses.
+// The framework's control classes: double dispatch to the form's window,
+// scaling to a display's dpi, the picture's decoding and the rich-text
+// label's layout and mouse presses.
 #include "framework/controls.h"
 
 #include "framework/backend.h"
@@ -10,13 +11,61 @@ void THTMLabel::AttachTo(framework::FormWindow& window) { window.AddLabel(*this)
 void THTMLCheckBox::AttachTo(framework::FormWindow& window) { window.AddCheckBox(*this); }
 void TButton::AttachTo(framework::FormWindow& window) { window.AddButton(*this); }
 
+void TControl::ScaleTo(int dpi) {
+  if (!mStored) {
+    mPlace = StoredPlace{Left, Top, Width, Height};
+    mStored = true;
+  }
+  mDpi = dpi;
+  Left = framework::ScaleFromDesign(mPlace.Left, dpi);
+  Top = framework::ScaleFromDesign(mPlace.Top, dpi);
+  Width = framework::ScaleFromDesign(mPlace.Width, dpi);
+  Height = framework::ScaleFromDesign(mPlace.Height, dpi);
+}
+
+TFont ScaledFont(const TFont& stored, int dpi) {
+  TFont scaled = stored;
+  scaled.Height = framework::ScaleFromDesign(stored.Height, dpi);
+  return scaled;
+}
+
 bool TImage::LoadJpeg(const unsigned char* data, std::size_t size) {
-  const bool decoded = DecodeJpeg(data, size, Picture);
+  mJpeg.assign(data, data + (data != nullptr ? size : 0));
+  return Decode();
+}
+
+bool TImage::Decode() {
+  const bool decoded = DecodeJpegAtDpi(mJpeg.data(), mJpeg.size(), Dpi(), Picture);
+  mDecodedDpi = Dpi();
   if (decoded && AutoSize) {
     Width = Picture.Width;
     Height = Picture.Height;
   }
   return decoded;
+}
+
+void TImage::ScaleTo(int dpi) {
+  TControl::ScaleTo(dpi);
+  if (!mJpeg.empty() && dpi != mDecodedDpi) Decode();
+}
+
+void THTMLabel::ScaleTo(int dpi) {
+  TControl::ScaleTo(dpi);
+  if (!mFontStored) {
+    mStoredFont = Font;
+    mFontStored = true;
+  }
+  Font = ScaledFont(mStoredFont, dpi);
+  mWrapWidth = -1;
+}
+
+void THTMLCheckBox::ScaleTo(int dpi) {
+  TControl::ScaleTo(dpi);
+  if (!mFontStored) {
+    mStoredFont = Font;
+    mFontStored = true;
+  }
+  Font = ScaledFont(mStoredFont, dpi);
 }
 
 void THTMLabel::Relayout(controls::TextMeasurer& measurer) {

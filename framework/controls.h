@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "controls/rich_text.h"
 #include "framework/classes.h"
 #include "framework/picture.h"
+#include "framework/scaling.h"
 
 namespace framework {
 class FormWindow;
@@ -62,9 +64,28 @@ class TControl : public TComponent {
     return x >= FormLeft() && y >= FormTop() && x < FormLeft() + Width && y < FormTop() + Height;
   }
 
+  // Lays the control out at dpi from its place as stored at 96 dpi: left,
+  // top, width and height each scaled on its own. The first call takes the
+  // place the control has then as the stored one. Controls with a font or a
+  // picture scale those too. Main thread.
+  virtual void ScaleTo(int dpi);
+  // The dpi the control is laid out at (96 until it is scaled).
+  int Dpi() const { return mDpi; }
+
   // Lets the window make this control's counterpart (double dispatch).
   virtual void AttachTo(framework::FormWindow& window) = 0;
+
+ private:
+  struct StoredPlace {
+    int Left, Top, Width, Height;
+  };
+  bool mStored = false;
+  StoredPlace mPlace{};
+  int mDpi = framework::kDesignDpi;
 };
+
+// A font as stored (at 96 dpi) and the same font at dpi: its pixel height scaled.
+TFont ScaledFont(const TFont& stored, int dpi);
 
 // A flat container with a one-pixel bevel.
 class TPanel : public TControl {
@@ -82,15 +103,23 @@ class TImage : public TControl {
  public:
   explicit TImage(TComponent* owner) : TControl(owner) {}
 
-  // Decodes a JPEG into Picture; with AutoSize the control takes the
-  // picture's size. Input that does not decode leaves an empty picture (and
-  // the control's size) and returns false.
+  // Decodes a JPEG into Picture at the control's dpi (its own size scaled
+  // from 96 dpi); with AutoSize the control takes the picture's size. Input
+  // that does not decode leaves an empty picture (and the control's size)
+  // and returns false. The bytes are kept for later scaling.
   bool LoadJpeg(const unsigned char* data, std::size_t size);
 
   bool AutoSize = true;
   TBitmap Picture;
 
+  // Also decodes the picture again at the new dpi.
+  void ScaleTo(int dpi) override;
   void AttachTo(framework::FormWindow& window) override;
+
+ private:
+  bool Decode();
+  std::vector<unsigned char> mJpeg;
+  int mDecodedDpi = 0;  // the dpi Picture was decoded at
 };
 
 // A label whose caption is rich-text markup (bold, italic, colours, links).
@@ -121,11 +150,15 @@ class THTMLabel : public TControl {
   // Whether the form's point (x, y) lies on a link of the text.
   bool LinkAt(int x, int y) const;
 
+  // Also scales the font; the next Relayout wraps at the scaled width.
+  void ScaleTo(int dpi) override;
   void AttachTo(framework::FormWindow& window) override;
 
  private:
   controls::RichText mText;
   int mWrapWidth = -1;
+  bool mFontStored = false;
+  TFont mStoredFont;
 };
 
 enum class TCheckBoxStyle { btClassic };
@@ -153,7 +186,13 @@ class THTMLCheckBox : public TControl {
     Checked = !Checked;
     if (OnClick) OnClick(this);
   }
+  // Also scales the font (the box follows the control's dpi when drawn).
+  void ScaleTo(int dpi) override;
   void AttachTo(framework::FormWindow& window) override;
+
+ private:
+  bool mFontStored = false;
+  TFont mStoredFont;
 };
 
 class TButton : public TControl {
@@ -171,6 +210,8 @@ class TButton : public TControl {
   void AttachTo(framework::FormWindow& window) override;
 };
 
-// The classic check mark: 7 x 7 pixels, row by row, bit 6 the leftmost.
+// The classic check mark: 7 x 7 pixels at 96 dpi, row by row, bit 6 the leftmost.
 inline constexpr std::uint8_t kCheckGlyph[7] = {0x01, 0x03, 0x47, 0x6E, 0x7C, 0x38, 0x10};
-inline constexpr int kCheckBoxSize = 13;  // the classic box, its 2-pixel edge included
+inline constexpr int kCheckBoxSize = 13;  // the classic box at 96 dpi, its 2-pixel edge included
+// The side of the classic box at dpi.
+constexpr int CheckBoxSize(int dpi) { return framework::ScaleFromDesign(kCheckBoxSize, dpi); }

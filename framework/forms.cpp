@@ -18,6 +18,7 @@ void TForm::SetVisible(bool visible) {
   if (visible == mVisible) return;
   mVisible = visible;
   if (visible && !mWindow) {
+    ScaleTo(framework::UsableDpi(framework::CurrentBackend().DisplayDpi()));
     mWindow = framework::CurrentBackend().CreateFormWindow(*this);
     for (TComponent* component : Components()) {
       if (auto* control = dynamic_cast<TControl*>(component)) control->AttachTo(*mWindow);
@@ -25,6 +26,22 @@ void TForm::SetVisible(bool visible) {
   }
   if (mWindow) mWindow->SetVisible(visible);
   if (visible && OnShow) OnShow(this);
+}
+
+void TForm::ScaleTo(int dpi) {
+  if (!mStored) {
+    mStoredClientWidth = mProperties.ClientWidth;
+    mStoredClientHeight = mProperties.ClientHeight;
+    mStoredFont = mProperties.Font;
+    mStored = true;
+  }
+  mDpi = dpi;
+  mProperties.ClientWidth = framework::ScaleFromDesign(mStoredClientWidth, dpi);
+  mProperties.ClientHeight = framework::ScaleFromDesign(mStoredClientHeight, dpi);
+  mProperties.Font = ScaledFont(mStoredFont, dpi);
+  for (TComponent* component : Components()) {
+    if (auto* control = dynamic_cast<TControl*>(component)) control->ScaleTo(dpi);
+  }
 }
 
 void TForm::Close() {

@@ -46,10 +46,24 @@ class TForm : public TComponent {
   // Whether the form may close now; true unless a derived form says otherwise.
   virtual bool CloseQuery() { return true; }
 
+  // Lays the form out at dpi from its properties and controls as stored at
+  // 96 dpi (the first call takes them as they are then): the client size,
+  // the font and every control are scaled. The form does this itself with
+  // the backend's DisplayDpi before its window is first made; a window whose
+  // display changes calls it again and lays its controls out anew. Main thread.
+  void ScaleTo(int dpi);
+  // The dpi the form is laid out at (96 until it is scaled).
+  int Dpi() const { return mDpi; }
+
   TNotifyEvent OnShow;
 
  private:
   FormProperties mProperties;
+  bool mStored = false;
+  int mStoredClientWidth = 0;
+  int mStoredClientHeight = 0;
+  TFont mStoredFont;
+  int mDpi = framework::kDesignDpi;
   std::unique_ptr<framework::FormWindow> mWindow;
   bool mVisible = false;
 };

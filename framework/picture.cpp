@@ -1,8 +1,11 @@
-// The JPEG decoder over libjpeg: errors come back through a jump, never exit().
+// The JPEG decoder over libjpeg: errors come back through a jump, never
+// exit(); pictures for another dpi are decoded with libjpeg's scaling.
 #include "framework/picture.h"
 
 #include <csetjmp>
 #include <cstdio>
+
+#include "framework/scaling.h"
 
 extern "C" {
 #include <jpeglib.h>
@@ -22,10 +25,11 @@ struct ErrorManager {
 
 void OutputMessage(j_common_ptr) {}  // warnings of damaged data are not printed
 
-// Decodes into `picture`; a libjpeg error jumps back here. Only trivially
+// Decodes into `picture` at dpi (libjpeg's scaling only: the result is at
+// least the scaled size); a libjpeg error jumps back here. Only trivially
 // destructible locals live between setjmp and the jump, and the vector is
 // owned by the caller, so nothing is skipped.
-bool Decode(jpeg_decompress_struct& info, ErrorManager& errors, const unsigned char* data, std::size_t size,
+bool Decode(jpeg_decompress_struct& info, ErrorManager& errors, const unsigned char* data, std::size_t size, int dpi,
             TBitmap& picture) {
   if (setjmp(errors.Jump) != 0) return false;
   jpeg_create_decompress(&info);
@@ -36,6 +40,11 @@ bool Decode(jpeg_decompress_struct& info, ErrorManager& errors, const unsigned c
     return false;
   }
   info.out_color_space = JCS_RGB;
+  const int width = static_cast<int>(info.image_width);
+  const int height = static_cast<int>(info.image_height);
+  info.scale_num = static_cast<unsigned>(JpegScaleEighths(width, height, framework::ScaleFromDesign(width, dpi),
+                                                          framework::ScaleFromDesign(height, dpi)));
+  info.scale_denom = 8;
   jpeg_start_decompress(&info);
   if (info.output_components != 3) return false;
   picture.Width = static_cast<int>(info.output_width);
@@ -53,15 +62,41 @@ bool Decode(jpeg_decompress_struct& info, ErrorManager& errors, const unsigned c
 }  // namespace
 
 bool DecodeJpeg(const unsigned char* data, std::size_t size, TBitmap& picture) {
+  return DecodeJpegAtDpi(data, size, framework::kDesignDpi, picture);
+}
+
+int JpegScaleEighths(int width, int height, int targetWidth, int targetHeight) {
+  for (int eighths = 1; eighths < 16; ++eighths) {
+    // libjpeg rounds a scaled side up.
+    if ((width * eighths + 7) / 8 >= targetWidth && (height * eighths + 7) / 8 >= targetHeight) return eighths;
+  }
+  return 16;
+}
+
+bool DecodeJpegAtDpi(const unsigned char* data, std::size_t size, int dpi, TBitmap& picture) {
   picture = TBitmap{};
-  if (data == nullptr || size < 4) return false;
+  if (data == nullptr || size < 4 || dpi <= 0) return false;
   jpeg_decompress_struct info{};
   ErrorManager errors{};
   info.err = jpeg_std_error(&errors.Base);
   errors.Base.error_exit = &ErrorExit;
   errors.Base.output_message = &OutputMessage;
-  const bool decoded = Decode(info, errors, data, size, picture);
+  const bool decoded = Decode(info, errors, data, size, dpi, picture);
+  const int width = static_cast<int>(info.image_width);
+  const int height = static_cast<int>(info.image_height);
   jpeg_destroy_decompress(&info);
-  if (!decoded) picture = TBitmap{};
-  return decoded;
+  if (!decoded) {
+    picture = TBitmap{};
+    return false;
+  }
+  const int targetWidth = framework::ScaleFromDesign(width, dpi);
+  const int targetHeight = framework::ScaleFromDesign(height, dpi);
+  if (targetWidth < 1 || targetHeight < 1) {
+    picture = TBitmap{};
+    return false;
+  }
+  if (picture.Width != targetWidth || picture.Height != targetHeight) {
+    picture = ResampleByArea(picture, targetWidth, targetHeight);
+  }
+  return true;
 }

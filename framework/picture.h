@@ -1,4 +1,5 @@
-// Pictures in memory and the JPEG decoder (libjpeg) shared by every backend.
+// Pictures in memory, the JPEG decoder (libjpeg) and the picture scaling
+// shared by every backend.
 #pragma once
 
 #include <cstddef>
@@ -26,3 +27,20 @@ inline constexpr int kMaxPictureSide = 8192;
 // Returns false and leaves `picture` empty for anything it cannot decode,
 // whatever the bytes are; never aborts the process. Any thread.
 bool DecodeJpeg(const unsigned char* data, std::size_t size, TBitmap& picture);
+
+// Decodes a JPEG stored for 96 dpi at dpi: the result is the picture's width
+// and height each scaled from 96 dpi (MulDiv rounding). libjpeg's own
+// scaling decodes at JpegScaleEighths of the picture, and area averaging
+// (ResampleByArea) brings that to the exact size. At 96 dpi the same as
+// DecodeJpeg. Fails as DecodeJpeg does. Any thread.
+bool DecodeJpegAtDpi(const unsigned char* data, std::size_t size, int dpi, TBitmap& picture);
+
+// The smallest M of libjpeg's M/8 scaling (1 to 16) at which a width x height
+// picture decodes to at least targetWidth x targetHeight; 16 when none does.
+int JpegScaleEighths(int width, int height, int targetWidth, int targetHeight);
+
+// The picture brought to width x height by area averaging: each pixel of the
+// result is the mean of the part of the source it covers, every source pixel
+// weighted by how much of it lies inside. Width and height are at least 1;
+// an empty source gives an empty picture.
+TBitmap ResampleByArea(const TBitmap& source, int width, int height);

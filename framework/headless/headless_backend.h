@@ -29,6 +29,8 @@ class HeadlessBackend final : public Backend {
   };
 
   void Initialize() override;
+  // The dpi SetDisplayDpi gave (none, so 96, unless a test sets one).
+  int DisplayDpi() override { return mDisplayDpi; }
   std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) override;
   void RunLoop() override;
   void QuitLoop() override;
@@ -37,6 +39,8 @@ class HeadlessBackend final : public Backend {
   int StartTimer(unsigned intervalMs, std::function<void()> tick) override;
   void StopTimer(int id) override;
 
+  // The display's dpi as the next form to open will be told; main thread.
+  void SetDisplayDpi(int dpi) { mDisplayDpi = dpi; }
   // Queues a task for the loop; safe from any thread.
   void Post(std::function<void()> task);
 
@@ -52,6 +56,7 @@ class HeadlessBackend final : public Backend {
   void FireDueTimer();
 
   int mInitializeCount = 0;
+  int mDisplayDpi = 0;
   std::atomic<int> mWakeCount{0};
   std::vector<std::u16string> mShownErrors;
   std::vector<WindowRecord> mWindows;

@@ -18,6 +18,10 @@ CheckBoxWindow::CheckBoxWindow(Backdrop& backdrop, THTMLCheckBox& box, HWND pare
   if (mHandle == nullptr) throw Exception(u"The check box could not be created.");
 }
 
+void CheckBoxWindow::Place() {
+  MoveWindow(mHandle, mBox.FormLeft(), mBox.FormTop(), mBox.Width, mBox.Height, TRUE);
+}
+
 void CheckBoxWindow::Detach() { SetWindowLongPtrW(mHandle, GWLP_USERDATA, 0); }
 
 void CheckBoxWindow::Toggle() {
@@ -40,10 +44,12 @@ void CheckBoxWindow::Paint(HDC dc) {
   palette.Light = ResolveColor(kSystemColor | COLOR_3DLIGHT);
   palette.Field = ResolveColor(kSystemColor | COLOR_WINDOW);
   HDC target = buffer.Dc();
-  PaintClassicCheckBox(0, (mBox.Height - kCheckBoxSize) / 2, mBox.Checked, ResolveColor(mBox.CheckColor), palette,
+  PaintClassicCheckBox(0, (mBox.Height - CheckBoxSize(mBox.Dpi())) / 2, mBox.Checked, ResolveColor(mBox.CheckColor),
+                       palette,
                        [target](int left, int top, int width, int height, controls::Rgb colour) {
                          FillRgb(target, left, top, width, height, colour);
-                       });
+                       },
+                       mBox.Dpi());
 }
 
 LRESULT CALLBACK CheckBoxWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

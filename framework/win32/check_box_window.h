@@ -28,6 +28,8 @@ class CheckBoxWindow {
   CheckBoxWindow& operator=(const CheckBoxWindow&) = delete;
 
   HWND Handle() const { return mHandle; }
+  // Moves the window to the box's place and size (after the form's dpi changed).
+  void Place();
   // Stops the window's messages from reaching this object; called before the
   // parent window is destroyed.
   void Detach();

@@ -6,6 +6,7 @@
 
 #include "controls/link_activation.h"
 #include "framework/exception.h"
+#include "framework/win32/display_dpi.h"
 #include "framework/win32/gdi_scoped.h"
 #include "framework/win32/window_support.h"
 
@@ -50,7 +51,8 @@ class DibPicture {
   std::vector<std::uint32_t> mPixels;  // 0x00RRGGBB is BGRA in memory
 };
 
-Win32Window::Win32Window(TForm& form) : mForm(form), mFormFont(form.Properties().Font) {
+Win32Window::Win32Window(TForm& form)
+    : mForm(form), mFormFont(std::make_unique<GdiFontSet>(form.Properties().Font)) {
   const FormProperties& p = form.Properties();
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   if (p.MinimizeBox) style |= WS_MINIMIZEBOX;
@@ -58,7 +60,7 @@ Win32Window::Win32Window(TForm& form) : mForm(form), mFormFont(form.Properties()
   if (p.BorderStyle == TFormBorderStyle::bsSizeable) style |= WS_THICKFRAME;
   const DWORD exStyle = (Application->MainFormOnTaskBar ? WS_EX_APPWINDOW : 0) | WS_EX_CONTROLPARENT;
   RECT frame = {0, 0, p.ClientWidth, p.ClientHeight};
-  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  AdjustWindowRectForDpi(frame, style, exStyle, form.Dpi());
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
@@ -89,8 +91,9 @@ void Win32Window::AddButton(TButton& button) {
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
                                 nullptr);
   if (handle == nullptr) throw Exception(u"The button could not be created.");
-  SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(mFormFont.Get({})), FALSE);
+  SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(mFormFont->Get({})), FALSE);
   mButtons.push_back(&button);
+  mButtonHandles.push_back(handle);
   AddTabStop(button.TabOrder, handle);
 }
 
@@ -102,13 +105,37 @@ void Win32Window::AddImage(TImage& image) {
 }
 
 void Win32Window::AddLabel(THTMLabel& label) {
-  auto fonts = std::make_unique<GdiFontSet>(label.Font);
-  {
-    const ScopedGetDC screen(mHandle);
-    GdiText measurer(screen.Get(), *fonts);
-    label.Relayout(measurer);
+  mScene.push_back(Drawn{&label, &label, nullptr, nullptr, nullptr});
+  LayOutLabel(mScene.back());
+}
+
+// The label's fonts at its font's current height, and its text laid out with them.
+void Win32Window::LayOutLabel(Drawn& drawn) {
+  drawn.Fonts = std::make_unique<GdiFontSet>(drawn.Label->Font);
+  const ScopedGetDC screen(mHandle);
+  GdiText measurer(screen.Get(), *drawn.Fonts);
+  drawn.Label->Relayout(measurer);
+}
+
+void Win32Window::ChangeDpi(int dpi, const RECT& suggested) {
+  mForm.ScaleTo(dpi);
+  // The buttons hold the old fonts until they are given the new ones.
+  const std::unique_ptr<GdiFontSet> previousFont = std::exchange(mFormFont, std::make_unique<GdiFontSet>(mForm.Properties().Font));
+  for (std::size_t i = 0; i < mButtons.size(); ++i) {
+    const TButton& button = *mButtons[i];
+    MoveWindow(mButtonHandles[i], button.FormLeft(), button.FormTop(), button.Width, button.Height, FALSE);
+    SendMessageW(mButtonHandles[i], WM_SETFONT, reinterpret_cast<WPARAM>(mFormFont->Get({})), FALSE);
   }
-  mScene.push_back(Drawn{&label, &label, nullptr, std::move(fonts), nullptr});
+  for (auto& box : mCheckBoxes) box->Place();
+  for (Drawn& drawn : mScene) {
+    if (drawn.Label != nullptr) LayOutLabel(drawn);
+    if (drawn.Image != nullptr) {
+      drawn.Picture = drawn.Image->Picture.Empty() ? nullptr : std::make_unique<DibPicture>(drawn.Image->Picture);
+    }
+  }
+  SetWindowPos(mHandle, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  RedrawWindow(mHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void Win32Window::AddCheckBox(THTMLCheckBox& box) {
@@ -204,6 +231,9 @@ LRESULT CALLBACK Win32Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, 
       break;
     case WM_ACTIVATE:
       self->Activate(LOWORD(wParam) != WA_INACTIVE);
+      return 0;
+    case kDpiChangedMessage:
+      if (lParam != 0) self->ChangeDpi(static_cast<int>(HIWORD(wParam)), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     default:
       break;

@@ -1,6 +1,7 @@
 // The window of a form on Win32: a top-level window whose panels, picture
 // and labels are drawn with GDI (buffered), with a real BUTTON per push
-// button and a child window per check box; keyboard focus in tab order.
+// button and a child window per check box; keyboard focus in tab order; laid
+// out anew when the dpi of its monitor changes.
 #pragma once
 
 #include <windows.h>
@@ -53,6 +54,10 @@ class Win32Window final : public FormWindow, public Backdrop {
   void DrawPanel(HDC dc, const TPanel& panel);
   void DrawLabel(HDC dc, const THTMLabel& label, GdiFontSet& fonts);
   void ButtonClicked(int id);
+  // The window's monitor changed its dpi: the form is scaled to it, every
+  // control laid out again and the window put at the suggested rectangle.
+  void ChangeDpi(int dpi, const RECT& suggested);
+  void LayOutLabel(Drawn& drawn);
   void MouseDown(int x, int y);
   bool LinkUnderCursor() const;
   void AddTabStop(int order, HWND handle);
@@ -64,10 +69,11 @@ class Win32Window final : public FormWindow, public Backdrop {
 
   TForm& mForm;
   HWND mHandle = nullptr;
-  GdiFontSet mFormFont;
+  std::unique_ptr<GdiFontSet> mFormFont;
   std::vector<Drawn> mScene;  // drawn controls in their order
   std::vector<std::unique_ptr<CheckBoxWindow>> mCheckBoxes;
   std::vector<TButton*> mButtons;  // by control id
+  std::vector<HWND> mButtonHandles;  // by control id
   std::vector<std::pair<int, HWND>> mTabStops;
   bool mArranged = false;
   HWND mLastFocus = nullptr;

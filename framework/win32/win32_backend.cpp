@@ -15,6 +15,7 @@
 #include "framework/paths.h"
 #include "framework/threads.h"
 #include "framework/win32/check_box_window.h"
+#include "framework/win32/display_dpi.h"
 #include "framework/win32/form_window.h"
 #include "framework/win32/window_support.h"
 
@@ -67,6 +68,10 @@ class Win32Backend final : public Backend {
     mServiceWindow = CreateWindowExW(0, kServiceClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                      GetModuleHandleW(nullptr), this);
   }
+
+  // A form opens centred on the desktop, on the primary monitor, whose
+  // top left is (0, 0).
+  int DisplayDpi() override { return MonitorDpi(POINT{0, 0}); }
 
   std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) override { return std::make_unique<Win32Window>(form); }
 

@@ -27,17 +27,24 @@ RULE_ROWS = range(344, 357)
 def link_segments(shot):
     """The underlined blue runs of the terms line in reading order, as
     (left, right, y) with y a row of the run's text just above its underline."""
+    return link_segments_in(shot, TERMS_LABEL)
+
+
+def link_segments_in(shot, box, min_length=15):
+    """The blue runs of at least min_length pixels in the box (left, top,
+    right, bottom), as link_segments gives them."""
     found = []
-    for y in range(TERMS_LABEL[1], TERMS_LABEL[3]):
-        x = TERMS_LABEL[0]
-        while x < TERMS_LABEL[2]:
+    for y in range(box[1], box[3]):
+        x = box[0]
+        while x < box[2]:
             if not probe.is_blue(shot.pixel(x, y)):
                 x += 1
                 continue
             start = x
-            while x < TERMS_LABEL[2] and probe.is_blue(shot.pixel(x, y)):
+            while x < box[2] and probe.is_blue(shot.pixel(x, y)):
                 x += 1
-            if x - start >= 15 and not any(abs(y - fy) <= 2 and start < fr and fl < x for fl, fr, fy in found):
+            if x - start >= min_length and not any(abs(y - fy) <= 2 and start < fr and fl < x
+                                                   for fl, fr, fy in found):
                 found.append((start, x, y))
     return sorted(((left, right - 1, y - 4) for left, right, y in found), key=lambda s: (s[2], s[0]))
 

@@ -1,8 +1,9 @@
 """The make-up of the Windows program file, read without running it: a GUI
-program for the build's processor that imports only DLLs every Windows has,
-whose manifest asks for administrator rights, the version 6 common controls
-and declares Windows Vista and 7, and whose version resource names the
-company and the product in UTF-16.
+program for the build's processor that imports only DLLs every Windows has
+and none of the display-scale functions that Vista and 7 lack, whose manifest
+asks for administrator rights, the version 6 common controls, declares
+Windows Vista and 7 and per-monitor dpi awareness, and whose version resource
+names the company and the product in UTF-16.
 
 Usage: test_exe_makeup.py EXE OBJDUMP PROCESSOR   (PROCESSOR: i686 or x86_64)"""
 
@@ -24,6 +25,17 @@ SYSTEM_DLLS = {
 }
 FILE_FORMAT = {"i686": "pei-i386", "x86_64": "pei-x86-64"}
 SHIPPED_SIZE_LIMIT = 800 * 1000  # bytes: 0.8 MB
+
+# Functions of the display's scale that Windows Vista and 7 do not have: the
+# program looks them up at run time, never imports them.
+LATER_DPI_FUNCTIONS = {
+    "GetDpiForWindow", "GetDpiForSystem", "GetDpiForMonitor", "AdjustWindowRectExForDpi",
+    "GetSystemMetricsForDpi", "SystemParametersInfoForDpi", "EnableNonClientDpiScaling",
+    "SetProcessDpiAwareness", "SetProcessDpiAwarenessContext", "SetThreadDpiAwarenessContext",
+    "GetProcessDpiAwareness", "GetThreadDpiAwarenessContext", "GetWindowDpiAwarenessContext",
+    "GetAwarenessFromDpiAwarenessContext", "GetDpiFromDpiAwarenessContext", "LogicalToPhysicalPointForPerMonitorDPI",
+    "PhysicalToLogicalPointForPerMonitorDPI",
+}
 
 RT_VERSION = 16
 RT_MANIFEST = 24
@@ -128,6 +140,33 @@ class ExeMakeup(unittest.TestCase):
             with self.subTest(dll=name):
                 self.assertIn(name.lower(), SYSTEM_DLLS)
 
+    def imported_functions(self):
+        """{dll (lower case): [function names]} from objdump's import tables."""
+        functions = {}
+        dll = None
+        for line in self.headers.splitlines():
+            stripped = line.strip()
+            if stripped.startswith("DLL Name:"):
+                dll = stripped.split(":", 1)[1].strip().lower()
+                functions[dll] = []
+            elif not stripped:
+                dll = None
+            elif dll is not None:
+                entry = re.match(r"^[0-9a-fA-F]+\s+\d+\s+(\S+)$", stripped)
+                if entry:
+                    functions[dll].append(entry.group(1))
+        return functions
+
+    def test_no_display_scale_function_is_imported(self):
+        functions = self.imported_functions()
+        self.assertNotIn("shcore.dll", functions)
+        # The tables are read: the window functions the program does import are there.
+        self.assertIn("CreateWindowExW", functions.get("user32.dll", []))
+        self.assertIn("AdjustWindowRectEx", functions.get("user32.dll", []))
+        for dll, names in functions.items():
+            with self.subTest(dll=dll):
+                self.assertEqual(sorted(set(names) & LATER_DPI_FUNCTIONS), [])
+
     @unittest.skipUnless(PROCESSOR == "i686", "the shipped exe is the i686 one")
     def test_shipped_exe_is_stripped_and_small(self):
         sections = subprocess.run([OBJDUMP, "-h", EXE], check=True, capture_output=True, text=True).stdout
@@ -155,6 +194,14 @@ class ExeMakeup(unittest.TestCase):
 
         systems = {e.get("Id").lower() for e in elements if local(e.tag) == "supportedOS"}
         self.assertEqual(systems, {VISTA, WINDOWS_7})
+
+        # Dpi awareness: system for Vista and 7, per monitor for 8.1 (dpiAware
+        # "true/pm"), per monitor version 2 and then version 1 for Windows 10.
+        aware = [(e.tag, (e.text or "").strip()) for e in elements if local(e.tag) == "dpiAware"]
+        self.assertEqual(aware, [("{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware", "true/pm")])
+        awareness = [(e.tag, (e.text or "").strip()) for e in elements if local(e.tag) == "dpiAwareness"]
+        self.assertEqual(awareness, [("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness",
+                                      "PerMonitorV2, PerMonitor")])
 
     def test_version_resource_names_company_and_product_in_utf16(self):
         blocks = [data for key, data in self.resources.items() if key[0] == RT_VERSION]
