@@ -105,8 +105,10 @@ class ScaledLayoutTest : public ::testing::Test {
 // The form asks the backend for the display's dpi when it first opens and
 // makes its window at the scaled size.
 TEST_F(ScaledLayoutTest, OpensLaidOutForTheDisplaysDpi) {
+  TearDown();
   for (const Density& d : kDensities) {
-    TearDown();  // a fresh form and backend for each density
+    HeadlessBackendInPlace fresh;  // a fresh form and backend for each density
+    mBackend = &fresh.Backend;
     SetUp();
     mBackend->SetDisplayDpi(d.Dpi);
     mForm->SetVisible(true);
@@ -115,7 +117,10 @@ TEST_F(ScaledLayoutTest, OpensLaidOutForTheDisplaysDpi) {
     EXPECT_EQ(mBackend->Windows()[0].Properties.ClientWidth, d.ClientWidth);
     EXPECT_EQ(mBackend->Windows()[0].Properties.ClientHeight, d.ClientHeight);
     mForm->SetVisible(false);
+    TearDown();
+    mForm = nullptr;
   }
+  mBackend = &mHeadless.Backend;
 }
 
 // A backend that tells no dpi leaves the dialog exactly as stored.
