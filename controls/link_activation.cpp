@@ -1,4 +1,4 @@
-// The link activation rule and the platform's opener behind it.
+// The link activation rule.
 #include "controls/link_activation.h"
 
 #include <algorithm>
@@ -14,21 +14,9 @@ bool IsOpenableTarget(std::u16string_view target) {
   return std::none_of(target.begin(), target.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
 }
 
-bool ActivateLink(std::u16string_view target, LinkOpener& opener) {
+bool ActivateLink(std::u16string_view target) {
   if (!IsOpenableTarget(target)) return false;
-  return opener.Open(target);
-}
-
-namespace {
-class PlatformLinkOpener final : public LinkOpener {
- public:
-  bool Open(std::u16string_view target) override { return platform::OpenWithDefaultHandler(target); }
-};
-}  // namespace
-
-LinkOpener& SystemLinkOpener() {
-  static PlatformLinkOpener opener;
-  return opener;
+  return platform::CurrentLinkOpener().OpenWithDefaultHandler(target);
 }
 
 }  // namespace controls

@@ -23,9 +23,9 @@ const std::u16string* RichText::LinkTargetAt(int x, int y) const {
   return &mText.LinkTargets[static_cast<std::size_t>(link)];
 }
 
-bool RichText::MouseDown(int x, int y, LinkOpener& opener) const {
+bool RichText::MouseDown(int x, int y) const {
   const std::u16string* target = LinkTargetAt(x, y);
-  return target != nullptr && ActivateLink(*target, opener);
+  return target != nullptr && ActivateLink(*target);
 }
 
 }  // namespace controls

@@ -36,7 +36,7 @@ class RichText {
 
   // Any mouse button went down at (x, y), from the text's top left: a link
   // there is activated by the rule of ActivateLink. True when a link was opened.
-  bool MouseDown(int x, int y, LinkOpener& opener) const;
+  bool MouseDown(int x, int y) const;
 
  private:
   std::u16string mMarkup;

@@ -77,9 +77,9 @@ void THTMLabel::Relayout(controls::TextMeasurer& measurer) {
   }
 }
 
-bool THTMLabel::MouseDown(int x, int y, controls::LinkOpener& opener) const {
+bool THTMLabel::MouseDown(int x, int y) const {
   if (!Contains(x, y)) return false;
-  return mText.MouseDown(x - FormLeft(), y - FormTop(), opener);
+  return mText.MouseDown(x - FormLeft(), y - FormTop());
 }
 
 bool THTMLabel::LinkAt(int x, int y) const {

@@ -145,8 +145,8 @@ class THTMLabel : public TControl {
   const controls::RichText& Text() const { return mText; }
 
   // A mouse button went down at the form's point (x, y): opens a link there
-  // through the opener. True when a link was opened.
-  bool MouseDown(int x, int y, controls::LinkOpener& opener) const;
+  // through the link opener in use. True when a link was opened.
+  bool MouseDown(int x, int y) const;
   // Whether the form's point (x, y) lies on a link of the text.
   bool LinkAt(int x, int y) const;
 

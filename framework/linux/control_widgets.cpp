@@ -66,7 +66,7 @@ void LabelWidget::draw() {
 int LabelWidget::handle(int event) {
   switch (event) {
     case FL_PUSH:
-      return mLabel.MouseDown(Fl::event_x(), Fl::event_y(), controls::SystemLinkOpener()) ? 1 : 0;
+      return mLabel.MouseDown(Fl::event_x(), Fl::event_y()) ? 1 : 0;
     case FL_ENTER:
     case FL_MOVE:
       if (window() != nullptr) {

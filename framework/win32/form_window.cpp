@@ -275,7 +275,7 @@ void Win32Window::ButtonClicked(int id) {
 void Win32Window::MouseDown(int x, int y) {
   for (auto drawn = mScene.rbegin(); drawn != mScene.rend(); ++drawn) {
     if (drawn->Label != nullptr && drawn->Label->LinkAt(x, y)) {
-      drawn->Label->MouseDown(x, y, controls::SystemLinkOpener());
+      drawn->Label->MouseDown(x, y);
       return;
     }
   }

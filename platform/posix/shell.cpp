@@ -11,8 +11,14 @@
 extern char** environ;
 
 namespace platform {
+namespace {
 
-bool OpenWithDefaultHandler(std::u16string_view target) {
+class PosixLinkOpener final : public LinkOpener {
+ public:
+  bool OpenWithDefaultHandler(std::u16string_view target) override;
+};
+
+bool PosixLinkOpener::OpenWithDefaultHandler(std::u16string_view target) {
   std::string program = "xdg-open";
   std::string argument = WideToUtf8(target);
   if (argument.find('\0') != std::string::npos) return false;
@@ -26,6 +32,13 @@ bool OpenWithDefaultHandler(std::u16string_view target) {
   if (posix_spawnp(&child, program.c_str(), setup.Actions(), setup.Attributes(), argv, environ) != 0) return false;
   posix::ReapWhenEnded(child);
   return true;
+}
+
+}  // namespace
+
+LinkOpener& SystemLinkOpener() {
+  static PosixLinkOpener opener;
+  return opener;
 }
 
 }  // namespace platform

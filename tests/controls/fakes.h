@@ -10,6 +10,7 @@
 #include "controls/markup.h"
 #include "controls/text_layout.h"
 #include "controls/text_painter.h"
+#include "platform/shell.h"
 #include "platform/text.h"
 
 // Every character is 5 pixels wide (bold 6), a space 3; bold stands taller.
@@ -49,14 +50,18 @@ class RecordingPainter final : public controls::TextPainter {
   std::vector<DrawCall> Calls;
 };
 
-class RecordingOpener final : public controls::LinkOpener {
+// Records the targets it is asked to open; put in place for its lifetime.
+class RecordingOpener final : public platform::LinkOpener {
  public:
-  bool Open(std::u16string_view target) override {
+  bool OpenWithDefaultHandler(std::u16string_view target) override {
     Targets.emplace_back(target);
     return Result;
   }
   std::vector<std::u16string> Targets;
   bool Result = true;
+
+ private:
+  platform::ScopedLinkOpenerForTesting mInUse{*this};
 };
 
 // Runs as text{flags}, separated by "|": flags b, i, #RRGGBB and aN for link N.

@@ -22,7 +22,7 @@ class LinkRule : public testing::TestWithParam<TargetCase> {};
 TEST_P(LinkRule, OpensOnlyTargetsWithSchemeSeparatorOrMailto) {
   const TargetCase& c = GetParam();
   RecordingOpener opener;
-  EXPECT_EQ(controls::ActivateLink(c.Target, opener), c.Opens);
+  EXPECT_EQ(controls::ActivateLink(c.Target), c.Opens);
   if (c.Opens) {
     ASSERT_EQ(opener.Targets.size(), 1u);
     EXPECT_EQ(opener.Targets[0], c.Target);
@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Targets, LinkRule,
 TEST(LinkRule, OpenerFailureIsReported) {
   RecordingOpener opener;
   opener.Result = false;
-  EXPECT_FALSE(controls::ActivateLink(u"https://example.com/", opener));
+  EXPECT_FALSE(controls::ActivateLink(u"https://example.com/"));
   EXPECT_EQ(opener.Targets.size(), 1u);
 }
 
@@ -75,7 +75,7 @@ class LabelClicks : public testing::Test {
 
 TEST_F(LabelClicks, PressOnAWebLinkOpensItsTarget) {
   const auto [x, y] = CentreOf(u"web");
-  EXPECT_TRUE(mText.MouseDown(x, y, mOpener));
+  EXPECT_TRUE(mText.MouseDown(x, y));
   EXPECT_EQ(mOpener.Targets, std::vector<std::u16string>{u"https://example.com/x"});
   ASSERT_NE(mText.LinkTargetAt(x, y), nullptr);
   EXPECT_EQ(*mText.LinkTargetAt(x, y), u"https://example.com/x");
@@ -84,15 +84,15 @@ TEST_F(LabelClicks, PressOnAWebLinkOpensItsTarget) {
 TEST_F(LabelClicks, PressOnALinkWithoutSchemeDoesNothing) {
   const auto [x, y] = CentreOf(u"local");
   ASSERT_NE(mText.LinkTargetAt(x, y), nullptr);
-  EXPECT_FALSE(mText.MouseDown(x, y, mOpener));
+  EXPECT_FALSE(mText.MouseDown(x, y));
   EXPECT_TRUE(mOpener.Targets.empty());
 }
 
 TEST_F(LabelClicks, PressOnPlainTextOrOutsideDoesNothing) {
   const auto [x, y] = CentreOf(u"a");
-  EXPECT_FALSE(mText.MouseDown(x, y, mOpener));
-  EXPECT_FALSE(mText.MouseDown(mText.Layout().Width + 5, y, mOpener));
-  EXPECT_FALSE(mText.MouseDown(x, mText.Layout().Height + 5, mOpener));
+  EXPECT_FALSE(mText.MouseDown(x, y));
+  EXPECT_FALSE(mText.MouseDown(mText.Layout().Width + 5, y));
+  EXPECT_FALSE(mText.MouseDown(x, mText.Layout().Height + 5));
   EXPECT_TRUE(mOpener.Targets.empty());
   EXPECT_EQ(mText.LinkTargetAt(x, y), nullptr);
 }
@@ -100,10 +100,10 @@ TEST_F(LabelClicks, PressOnPlainTextOrOutsideDoesNothing) {
 TEST_F(LabelClicks, NewMarkupClearsTheLayoutUntilRelaidOut) {
   const auto [x, y] = CentreOf(u"web");
   mText.SetMarkup(u"<a href=\"https://example.com/y\">other</a>");
-  EXPECT_FALSE(mText.MouseDown(x, y, mOpener));
+  EXPECT_FALSE(mText.MouseDown(x, y));
   FakeMeasurer measurer;
   mText.Relayout(measurer, controls::LayoutOptions{false, 0});
-  EXPECT_TRUE(mText.MouseDown(1, 1, mOpener));
+  EXPECT_TRUE(mText.MouseDown(1, 1));
   EXPECT_EQ(mOpener.Targets, std::vector<std::u16string>{u"https://example.com/y"});
 }
 

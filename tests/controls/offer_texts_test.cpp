@@ -48,7 +48,7 @@ TEST(OfferTexts, TermsLinksLeadToTheVendorsPages) {
   EXPECT_EQ(terms.LinkTargets[0], u"https://www.google.com/policies/terms/");
   EXPECT_EQ(terms.LinkTargets[1], u"https://www.google.com/policies/privacy/");
   RecordingOpener opener;
-  for (const std::u16string& target : terms.LinkTargets) EXPECT_TRUE(controls::ActivateLink(target, opener));
+  for (const std::u16string& target : terms.LinkTargets) EXPECT_TRUE(controls::ActivateLink(target));
   EXPECT_EQ(opener.Targets, terms.LinkTargets);
 }
 

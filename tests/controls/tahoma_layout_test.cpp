@@ -65,7 +65,7 @@ TEST(TahomaLayout, TermsLineWrapsIntoExactlyTwoLines) {
   RecordingOpener opener;
   for (const controls::LayoutLine& line : layout.Lines) {
     for (const controls::PlacedRun& run : line.Runs) {
-      if (run.Style.Link >= 0) terms.MouseDown(run.X + run.Width / 2, line.Top + line.Height / 2, opener);
+      if (run.Style.Link >= 0) terms.MouseDown(run.X + run.Width / 2, line.Top + line.Height / 2);
     }
   }
   std::vector<std::u16string> opened = opener.Targets;

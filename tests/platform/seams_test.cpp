@@ -8,6 +8,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/shell.h"
 #include "platform/startup.h"
 #include "platform/thread_priority.h"
 #include "tests/support/fake_clock.h"
@@ -23,6 +24,11 @@ class CountingStartup final : public platform::Startup {
  public:
   void PrepareProcess() override { ++Calls; }
   int Calls = 0;
+};
+
+class RefusingOpener final : public platform::LinkOpener {
+ public:
+  bool OpenWithDefaultHandler(std::u16string_view) override { return false; }
 };
 
 class RefusingScheduling final : public platform::ThreadScheduling {
@@ -49,6 +55,8 @@ using Seams = ::testing::Types<
     Seam<platform::ConsoleServices, FakeConsole, platform::ScopedConsoleForTesting, platform::SystemConsole,
          platform::CurrentConsole>,
     Seam<platform::ComServices, FakeCom, platform::ScopedComForTesting, platform::SystemCom, platform::CurrentCom>,
+    Seam<platform::LinkOpener, RefusingOpener, platform::ScopedLinkOpenerForTesting, platform::SystemLinkOpener,
+         platform::CurrentLinkOpener>,
     Seam<platform::Startup, CountingStartup, platform::ScopedStartupForTesting, platform::SystemStartup,
          platform::CurrentStartup>,
     Seam<platform::ThreadScheduling, RefusingScheduling, platform::ScopedThreadSchedulingForTesting,

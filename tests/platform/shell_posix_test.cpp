@@ -109,7 +109,7 @@ TEST_F(SystemOpener, HandsTheTargetOverAsOneArgumentWithoutWaiting) {
   struct sigaction previous {};
   sigaction(SIGPIPE, &ignore, &previous);
 
-  const bool opened = platform::OpenWithDefaultHandler(target);
+  const bool opened = platform::SystemLinkOpener().OpenWithDefaultHandler(target);
   sigaction(SIGPIPE, &previous, nullptr);
   ASSERT_TRUE(opened);
   // The browser is still held at its gate, so the call did not wait for it.
@@ -140,9 +140,9 @@ TEST_F(SystemOpener, HandsTheTargetOverAsOneArgumentWithoutWaiting) {
 }
 
 TEST_F(SystemOpener, LinkRuleKeepsOtherTargetsAwayFromTheHandler) {
-  EXPECT_FALSE(controls::ActivateLink(u"policies/terms/", controls::SystemLinkOpener()));
+  EXPECT_FALSE(controls::ActivateLink(u"policies/terms/"));
   std::ofstream(mDir + "/gate") << "open\n";
-  EXPECT_TRUE(controls::ActivateLink(u"mailto:someone@example.invalid", controls::SystemLinkOpener()));
+  EXPECT_TRUE(controls::ActivateLink(u"mailto:someone@example.invalid"));
   ASSERT_TRUE(WaitFor([&] { return Exists(mDir + "/args"); }));
   EXPECT_EQ(ReadFile(mDir + "/args"), "1\nmailto:someone@example.invalid\n");
   EXPECT_TRUE(WaitFor([] { return CountChildren() == 0; }));
