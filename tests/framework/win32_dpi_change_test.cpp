@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
+
 #include "framework/backend.h"
 #include "framework/controls.h"
 #include "framework/forms.h"
@@ -16,8 +18,7 @@ constexpr UINT kDpiChanged = 0x02E0;
 class DpiChangeTest : public ::testing::Test {
  protected:
   DpiChangeTest() {
-    framework::SetBackend(framework::CreatePlatformBackend());
-    framework::CurrentBackend().Initialize();
+    mBackend->Initialize();
     FormProperties& p = mForm.Properties();
     p.Caption = u"Dpi change";
     p.ClientWidth = 300;
@@ -67,6 +68,8 @@ class DpiChangeTest : public ::testing::Test {
     SendMessageW(form, kDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
   }
 
+  std::unique_ptr<framework::Backend> mBackend = framework::CreatePlatformBackend();
+  framework::ScopedBackendForTesting mUse{*mBackend};
   TForm mForm{nullptr};
   THTMLabel* mLabel = new THTMLabel(&mForm);
   THTMLCheckBox* mBox = new THTMLCheckBox(&mForm);
