@@ -23,11 +23,13 @@ void CheckBoxWidget::draw() {
     SetColour(ResolveColor(mBox.Color));
     fl_rectf(x(), y(), w(), h());
   }
-  PaintClassicCheckBox(x(), y() + (h() - kCheckBoxSize) / 2, mBox.Checked, ResolveColor(mBox.CheckColor),
-                       ClassicPalette{}, [](int left, int top, int width, int height, controls::Rgb colour) {
-                         SetColour(colour);
-                         fl_rectf(left, top, width, height);
-                       });
+  PaintClassicCheckBox(
+      x(), y() + (h() - CheckBoxSize(mBox.Dpi())) / 2, mBox.Checked, ResolveColor(mBox.CheckColor), ClassicPalette{},
+      [](int left, int top, int width, int height, controls::Rgb colour) {
+        SetColour(colour);
+        fl_rectf(left, top, width, height);
+      },
+      mBox.Dpi());
   fl_pop_clip();
 }
 

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "framework/backend.h"
 #include "framework/forms.h"
 #include "framework/linux/display.h"
+#include "framework/linux/display_scale.h"
 #include "framework/linux/form_window.h"
 #include "framework/linux/xft_text.h"
 #include "framework/paths.h"
@@ -53,12 +55,19 @@ class FltkBackend final : public Backend {
     Fl::lock();  // lets other threads wake the loop with Fl::awake
   }
 
+  // Read once, when the first form opens: NVK_SCALE's factor when it gives
+  // one, else the X server's Xft.dpi, else 96.
+  int DisplayDpi() override {
+    if (mDpi == 0) {
+      const char* resources = ConnectDisplay() ? XResourceManagerString(fl_display) : nullptr;
+      mDpi = ChooseDisplayDpi(std::getenv("NVK_SCALE"), resources);
+    }
+    return mDpi;
+  }
+
   std::unique_ptr<FormWindow> CreateFormWindow(TForm& form) override {
     LoadWineFonts();  // Tahoma from fonts-wine, before Xft opens its first font
-    if (fl_display == nullptr && !OpenDisplay()) {
-      mDisplayRefused = true;
-      throw Exception(DisplayRefusedMessage());
-    }
+    if (!ConnectDisplay()) throw Exception(DisplayRefusedMessage());
     return std::make_unique<FltkWindow>(form);
   }
 
@@ -136,6 +145,14 @@ class FltkBackend final : public Backend {
     mWakeSignal.notify_one();
   }
 
+  // Opens the display unless it is open; once refused, it stays refused (the
+  // dpi query and the window it comes before make one attempt between them).
+  bool ConnectDisplay() {
+    if (fl_display != nullptr) return true;
+    if (!mDisplayRefused) mDisplayRefused = !OpenDisplay();
+    return !mDisplayRefused;
+  }
+
   static void TimerTick(void* data) {
     auto* timer = static_cast<Timer*>(data);
     Fl::repeat_timeout(timer->Seconds, &FltkBackend::TimerTick, data);
@@ -145,6 +162,7 @@ class FltkBackend final : public Backend {
 
   bool mQuit = false;
   bool mDisplayRefused = false;
+  int mDpi = 0;  // 0 until the first form asks
   std::mutex mWakeMutex;
   std::condition_variable mWakeSignal;
   bool mWoken = false;  // guarded by mWakeMutex

@@ -1,9 +1,13 @@
-"""The Windows program's dialog at 144 and 192 dpi under Wine: the run's
+"""The dialog at 144 and 192 dpi. The Windows program under Wine: the run's
 prefix is told the dpi (the LogPixels value winecfg writes) for the length of
-one test, which runs while no other test does. The client area, the
-"Install" button's place, the height of a text line, the picture against a
-reference scaled from the asset, and a click on the button and on a link."""
+one test, which runs while no other test does. The Linux program on an Xvfb
+of the test's own: told 144 dpi through the server's Xft.dpi resource (xrdb),
+and 192 dpi through NVK_SCALE=2 over an Xft.dpi of 144, which it overrides.
+The client area, the "Install" button's place, the height of a text line, the
+picture against a reference scaled from the asset, and a click on the button
+and on a link."""
 
+import os
 import stat
 import subprocess
 import sys
@@ -26,7 +30,13 @@ def scaled(value, dpi):
 
 
 def set_dpi(dpi):
-    """Tells the run's prefix the dpi; None removes the value (96)."""
+    """Tells the run's prefix (Windows) or the X server's resources (Linux)
+    the dpi; None removes the value (96)."""
+    if not systest.WINDOWS:
+        argv, text = (["xrdb", "-remove"], None) if dpi is None else (["xrdb", "-nocpp", "-merge"], f"Xft.dpi: {dpi}\n")
+        subprocess.run(argv, input=text, capture_output=True, text=True, env=systest.x_env(), check=True,
+                       timeout=systest.PROCESS_TIMEOUT)
+        return
     if dpi is None:
         argv = ["wine", "reg", "delete", DESKTOP_KEY, "/v", "LogPixels", "/f"]
     else:
@@ -69,7 +79,6 @@ def button_box(shot, dpi):
     return min(xs), min(ys), max(xs) + 1, max(ys) + 1
 
 
-@unittest.skipUnless(systest.WINDOWS, "the Linux build's scaling comes with its backend")
 class ScaledDialogTest(unittest.TestCase):
     def setUp(self):
         self.folder = systest.scratch_dir("scaled-" + self.id().rsplit(".", 1)[-1])
@@ -78,8 +87,9 @@ class ScaledDialogTest(unittest.TestCase):
         recorder.write_text('#!/bin/sh\nprintf "%s\\n" "$1" >> "$NVK_OPENED_FILE"\n')
         recorder.chmod(recorder.stat().st_mode | stat.S_IXUSR)
         self.installer_log = self.folder / "installer.log"
-        self.env = {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(self.opened_file),
-                    "NVK_STANDIN_LOG": systest.windows_path(self.installer_log)}
+        log = systest.windows_path(self.installer_log) if systest.WINDOWS else str(self.installer_log)
+        self.env = {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(self.opened_file), "NVK_STANDIN_LOG": log}
+        os.environ.pop("NVK_SCALE", None)  # only a test that means to scale that way sets it
         self.addCleanup(set_dpi, None)
 
     def launches(self):
@@ -98,11 +108,18 @@ class ScaledDialogTest(unittest.TestCase):
             self.assertEqual((shot.width, shot.height), probe.CLIENT)
             return red_rows(shot, 96)
 
-    def check_at(self, dpi, client, taller):
+    def check_at(self, dpi, client, taller, scale_factor=None, resource_dpi=None):
+        """The dialog at dpi: told so by the dpi setting, or (Linux) by the
+        factor in NVK_SCALE while the setting says resource_dpi."""
         rows_at_96 = self.headline_rows_at_96()
         self.assertGreater(rows_at_96, 5)
-        set_dpi(dpi)
-        with probe.dialog(self.env) as (process, window):
+        env = dict(self.env)
+        if scale_factor is None:
+            set_dpi(dpi)
+        else:
+            set_dpi(resource_dpi)
+            env["NVK_SCALE"] = scale_factor
+        with probe.dialog(env) as (process, window):
             self.assertIsNotNone(window, "no dialog window")
             shot = probe.capture(window)
             self.assertEqual((shot.width, shot.height), client)
@@ -149,7 +166,10 @@ class ScaledDialogTest(unittest.TestCase):
         self.check_at(144, (663, 596), 1.4)
 
     def test_at_192_dpi(self):
-        self.check_at(192, (884, 794), 1.9)
+        if systest.WINDOWS:
+            self.check_at(192, (884, 794), 1.9)
+        else:
+            self.check_at(192, (884, 794), 1.9, scale_factor="2", resource_dpi=144)
 
 
 if __name__ == "__main__":

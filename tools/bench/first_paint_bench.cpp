@@ -1,10 +1,15 @@
 // Start-up benchmark: the time from starting a program to the first paint of
 // its window, for the setup program and for a minimal FLTK window, measured
 // alike in the same run on the display in DISPLAY. Prints figures only.
-//   nvk_first_paint_bench SETUP_PROGRAM MINIMAL_PROGRAM [ROUNDS]
-// A window's first paint is the first damage (XDamage) of the first
-// top-level window the started program creates; FLTK's windows have no
-// background of the server's, so that damage is the program's own drawing.
+//   nvk_first_paint_bench [--wine] SETUP_PROGRAM MINIMAL_PROGRAM [ROUNDS]
+// With --wine both are Windows programs run as "wine PROGRAM" (the Wine
+// prefix and its dpi from the environment), the yardstick a minimal Win32
+// window.
+// A window's first paint is the first damage (XDamage) of a top-level window
+// the started program creates; FLTK's windows have no background of the
+// server's, so that damage is the program's own drawing. Under Wine it is the
+// first damage of any top-level X window made after the start, for both
+// programs alike.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 #include <poll.h>
@@ -49,14 +54,16 @@ std::optional<XEvent> NextEvent(Display* display, Clock::time_point deadline) {
 
 // Starts the program and returns the milliseconds until its first top-level
 // window is first painted, or a negative value when none came in time.
-double TimeToFirstPaint(Display* display, const DamageEvents& damage, const std::string& program) {
+double TimeToFirstPaint(Display* display, const DamageEvents& damage, const std::vector<std::string>& command) {
   Window root = DefaultRootWindow(display);
   XSelectInput(display, root, SubstructureNotifyMask);
   XSync(display, True);  // drop what earlier rounds left
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
   const Clock::time_point start = Clock::now();
   pid_t child = 0;
-  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
   const Clock::time_point deadline = start + kRoundLimit;
   double result = -1;
   std::vector<std::pair<Window, ::Damage>> watched;  // every top-level window the program made
@@ -93,8 +100,13 @@ int IgnoreXErrors(Display*, XErrorEvent*) { return 0; }  // a window may go befo
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool wine = argc > 1 && std::string(argv[1]) == "--wine";
+  if (wine) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s SETUP_PROGRAM MINIMAL_PROGRAM [ROUNDS]\n", argv[0]);
+    std::fprintf(stderr, "usage: nvk_first_paint_bench [--wine] SETUP_PROGRAM MINIMAL_PROGRAM [ROUNDS]\n");
     return 2;
   }
   const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 15;
@@ -111,10 +123,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the X server has no DAMAGE extension\n");
     return 2;
   }
-  const std::string programs[2] = {argv[1], argv[2]};
+  std::vector<std::string> programs[2] = {{argv[1]}, {argv[2]}};
+  if (wine) {
+    for (auto& command : programs) command.insert(command.begin(), "wine");
+  }
   std::vector<double> times[2];
   // One warm-up start of each, then the two programs in turn.
-  for (const std::string& program : programs) TimeToFirstPaint(display, damage, program);
+  for (const auto& program : programs) TimeToFirstPaint(display, damage, program);
   for (int round = 0; round < rounds; ++round) {
     for (int k = 0; k < 2; ++k) {
       const double ms = TimeToFirstPaint(display, damage, programs[k]);
@@ -126,7 +141,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no first paint seen (setup %zu, minimal %zu rounds)\n", times[0].size(), times[1].size());
     return 1;
   }
-  const char* names[2] = {"setup dialog", "minimal FLTK window"};
+  const char* names[2] = {"setup dialog", wine ? "minimal Win32 window" : "minimal FLTK window"};
   std::printf("start to first paint, %d rounds each (median / min / max, ms):\n", rounds);
   for (int k = 0; k < 2; ++k) {
     std::printf("  %-20s %7.2f / %7.2f / %7.2f  (%zu rounds)\n", names[k], Median(times[k]),
