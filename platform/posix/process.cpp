@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/argv.h"
+#include "platform/clock.h"
 #include "platform/posix/base/proc_scan.h"
 #include "platform/posix/base/unique_fd.h"
 #include "platform/posix/events/process_events.h"
@@ -36,6 +37,8 @@ namespace platform {
 namespace {
 
 constexpr PrivilegeId kDebugPrivilege = 20;
+// How often a wait on a followed tree's member looks whether its stop came.
+constexpr std::int64_t kFollowedMemberPollMs = 10;
 
 posix::UniqueFd PidfdOpen(pid_t pid) { return posix::UniqueFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))); }
 
@@ -55,6 +58,10 @@ class ProcessObject final : public posix::HandleObject {
   ProcessObject(const ProcessObject&) = delete;
   ProcessObject& operator=(const ProcessObject&) = delete;
 
+  // Opened as a member of a followed tree whose stop had not been delivered.
+  void MarkFollowedMember() { mFollowedMember = true; }
+  bool FollowedMember() const { return mFollowedMember; }
+
   int Pidfd() const { return mPidfd.Get(); }
   // What a wait polls: readable once the process counts as ended.
   int EndDescriptor() const { return mRun != nullptr ? mRun->EndDescriptor() : mPidfd.Get(); }
@@ -66,6 +73,7 @@ class ProcessObject final : public posix::HandleObject {
   const pid_t mPid;
   const bool mLaunched;
   const std::shared_ptr<posix::FollowedRun> mRun;
+  bool mFollowedMember = false;
 };
 
 class SnapshotObject final : public posix::HandleObject {
@@ -165,6 +173,13 @@ class PosixProcesses final : public ProcessServices {
     }
     const pid_t pid = static_cast<pid_t>(id);
     posix::UniqueFd pidfd = PidfdOpen(pid);
+    // A member of a followed tree runs until the helper's report of its stop
+    // has been delivered: only then have the orphans it left been reported.
+    if (posix::IsUnstoppedFollowedMember(id)) {
+      auto member = std::make_shared<ProcessObject>(std::move(pidfd), pid, false);
+      member->MarkFollowedMember();
+      return mHandles.Add(std::move(member));
+    }
     if (!pidfd.IsValid()) return nullptr;
     // An ended process that nobody reaps (an orphan: process 1 may not reap)
     // is gone; only a launched child whose launch handle is still held stays
@@ -183,6 +198,11 @@ class PosixProcesses final : public ProcessServices {
   bool ProcessStartTime(Handle process, std::uint64_t* startTime) override {
     const auto object = mHandles.Find<ProcessObject>(process);
     if (object == nullptr) return false;
+    if (object->FollowedMember() && posix::IsUnstoppedFollowedMember(static_cast<std::uint32_t>(object->Pid()))) {
+      // Its process may be gone already; to the tree it is the member that joined.
+      *startTime = 0;
+      return true;
+    }
     posix::ProcInfo info;
     if (!posix::ReadProcStat(static_cast<std::uint32_t>(object->Pid()), info)) {
       errno = ESRCH;
@@ -208,6 +228,16 @@ class PosixProcesses final : public ProcessServices {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const std::int64_t deadline = Milliseconds(now) + milliseconds;
+    if (object->FollowedMember()) {
+      while (posix::IsUnstoppedFollowedMember(static_cast<std::uint32_t>(object->Pid()))) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const std::int64_t left = deadline - Milliseconds(now);
+        if (left <= 0) return kWaitTimeout;
+        SystemClock().Sleep(static_cast<std::uint32_t>(std::min<std::int64_t>(left, kFollowedMemberPollMs)));
+      }
+      // Its stop has been delivered: ended, whether or not a descriptor was had.
+      if (object->EndDescriptor() < 0) return kWaitObject0;
+    }
     for (;;) {
       clock_gettime(CLOCK_MONOTONIC, &now);
       const std::int64_t left = std::max<std::int64_t>(0, deadline - Milliseconds(now));

@@ -13,8 +13,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/posix/events/process_events.h"
 #include "platform/posix/launch/spawn.h"
@@ -26,6 +29,33 @@ namespace platform::posix {
 namespace {
 
 constexpr const char* kHelperName = "nvk_tree_helper";
+
+// The processes of every followed run that were reported started and whose
+// stops have not been delivered yet, with how many runs hold each id.
+class UnstoppedMembers {
+ public:
+  static UnstoppedMembers& Instance() {
+    static UnstoppedMembers* const members = new UnstoppedMembers();  // lives for the process
+    return *members;
+  }
+  void Add(std::uint32_t id) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    ++mHolders[id];
+  }
+  void Remove(std::uint32_t id) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto found = mHolders.find(id);
+    if (found != mHolders.end() && --found->second == 0) mHolders.erase(found);
+  }
+  bool Holds(std::uint32_t id) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mHolders.count(id) != 0;
+  }
+
+ private:
+  std::mutex mMutex;
+  std::unordered_map<std::uint32_t, int> mHolders;
+};
 
 // One report from the helper; false at the socket's end or on a failure.
 // A descriptor sent along goes to *attached.
@@ -72,16 +102,33 @@ ProcessEvent ToEvent(const TreeReport& report) {
 void ReadReports(UniqueFd socket, pid_t helper, pid_t launched, UniqueFd pidfd,
                  const std::shared_ptr<FollowedRun>& run) {
   bool stopReported = false;
+  // This run's members whose stops have not come yet.
+  std::unordered_multiset<std::uint32_t> running;
   TreeReport report;
   while (Receive(socket.Get(), report, nullptr)) {
     if (report.What != TreeReport::Kind::Start && report.What != TreeReport::Kind::Stop) continue;
     std::function<void()> delivered;
-    if (report.What == TreeReport::Kind::Stop && report.Id == static_cast<std::uint32_t>(launched) && !stopReported) {
+    const std::uint32_t id = report.Id;
+    if (report.What == TreeReport::Kind::Start) {
+      running.insert(id);
+      UnstoppedMembers::Instance().Add(id);
+    } else if (const auto member = running.find(id); member != running.end()) {
+      // The member counts as ended once its stop has reached the subscribers.
+      running.erase(member);
+      delivered = [id] { UnstoppedMembers::Instance().Remove(id); };
+    }
+    if (report.What == TreeReport::Kind::Stop && id == static_cast<std::uint32_t>(launched) && !stopReported) {
       stopReported = true;
-      delivered = [run] { run->MarkEnded(); };
+      delivered = [run, first = std::move(delivered)] {
+        if (first) first();
+        run->MarkEnded();
+      };
     }
     CurrentProcessEvents().Report({ToEvent(report)}, std::move(delivered));
   }
+  // A helper that ended without reporting some stops leaves those processes
+  // to what the system shows of them.
+  for (const std::uint32_t id : running) UnstoppedMembers::Instance().Remove(id);
   CurrentProcessEvents().EndLeaveOutTree(static_cast<std::uint32_t>(helper));
   ReapHelper(helper);
   if (stopReported) return;
@@ -92,6 +139,8 @@ void ReadReports(UniqueFd socket, pid_t helper, pid_t launched, UniqueFd pidfd,
 }
 
 }  // namespace
+
+bool IsUnstoppedFollowedMember(std::uint32_t id) { return UnstoppedMembers::Instance().Holds(id); }
 
 FollowedRun::FollowedRun() : mEnd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,13 @@ struct FollowedLaunch {
   UniqueFd Pidfd;  // of the launched program (not a child of this process); may be empty
   std::shared_ptr<FollowedRun> Run;
 };
+
+// Whether a tree helper reported this process started and its stop has not
+// yet been delivered to the event service's subscribers. To the followed tree
+// such a process is still running, whatever the system shows of it now: it
+// may have ended and left orphans whose starts the helper has still to report
+// (the helper reports a stop only after them). Any thread.
+bool IsUnstoppedFollowedMember(std::uint32_t id);
 
 // The helper's path beside this program's executable; empty when it is not
 // there (the launch then goes without it).
