@@ -1,7 +1,7 @@
 // The display's dpi on Win32, through calls looked up at run time.
 #include "framework/win32/display_dpi.h"
 
-#include <string>
+#include "platform/win32/system_library.h"
 
 namespace framework {
 
@@ -16,16 +16,8 @@ Function Find(HMODULE module, const char* name) {
 }
 
 // shcore.dll from the system folder (Windows 8.1 on); null where it is missing.
-// The program runs elevated from folders others can write to: the path is
-// spelled out, so no other folder is searched.
 HMODULE ShellScaling() {
-  static HMODULE module = [] {
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return static_cast<HMODULE>(nullptr);
-    const std::wstring path = std::wstring(folder, length) + L"\\shcore.dll";
-    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }();
+  static HMODULE module = platform::SystemLibrary(L"shcore.dll");
   return module;
 }
 

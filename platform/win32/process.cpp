@@ -1,5 +1,6 @@
-// Process services on Windows: shell launch, process handles, Toolhelp
-// snapshots and the debug privilege, with texts in the ANSI code page.
+// Process services on Windows: shell launch (shell32.dll loaded at the first
+// launch), process handles, Toolhelp snapshots and the debug privilege, with
+// texts in the ANSI code page.
 #include <windows.h>
 // After windows.h:
 #include <shellapi.h>
@@ -9,6 +10,7 @@
 
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -68,7 +70,14 @@ class Win32Processes final : public ProcessServices {
     info.lpParameters = parameters.c_str();
     info.lpDirectory = directory.c_str();
     info.nShow = record.ShowCommand;
-    const bool launched = ShellExecuteExA(&info) != FALSE;
+    using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+    static const auto shellExecuteEx = SystemFunction<ShellExecuteExFn>(L"shell32.dll", "ShellExecuteExA");
+    if (shellExecuteEx == nullptr) {
+      *process = nullptr;
+      SetLastError(ERROR_PROC_NOT_FOUND);
+      return false;
+    }
+    const bool launched = shellExecuteEx(&info) != FALSE;
     *process = launched ? info.hProcess : nullptr;
     return launched;
   }

@@ -1,10 +1,11 @@
-// Opening a target with its default handler on Windows: ShellExecuteW "open".
+// Opening a target with its default handler on Windows: ShellExecuteW "open",
+// from shell32.dll loaded when a target is first opened.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 
 #include "platform/shell.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -15,8 +16,11 @@ class Win32LinkOpener final : public LinkOpener {
 };
 
 bool Win32LinkOpener::OpenWithDefaultHandler(std::u16string_view target) {
+  using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+  static const auto shellExecute = SystemFunction<ShellExecuteFn>(L"shell32.dll", "ShellExecuteW");
+  if (shellExecute == nullptr) return false;
   const std::wstring wide(target.begin(), target.end());
-  const HINSTANCE result = ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  const HINSTANCE result = shellExecute(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   // Values above 32 mean success; the handle is no real handle and needs no closing.
   return reinterpret_cast<INT_PTR>(result) > 32;
 }

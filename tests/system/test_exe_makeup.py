@@ -1,6 +1,7 @@
 """The make-up of the Windows program file, read without running it: a GUI
-program for the build's processor that imports only DLLs every Windows has
-and none of the display-scale functions that Vista and 7 lack, whose manifest
+program for the build's processor that imports only DLLs every Windows has,
+none of the display-scale functions that Vista and 7 lack, and none of the
+DLLs that only later actions need (loaded when first used), whose manifest
 asks for administrator rights, the version 6 common controls, declares
 Windows Vista and 7 and per-monitor dpi awareness, and whose version resource
 names the company and the product in UTF-16.
@@ -36,6 +37,9 @@ LATER_DPI_FUNCTIONS = {
     "GetAwarenessFromDpiAwarenessContext", "GetDpiFromDpiAwarenessContext", "LogicalToPhysicalPointForPerMonitorDPI",
     "PhysicalToLogicalPointForPerMonitorDPI",
 }
+
+# DLLs whose functions only actions after the dialog's first paint call.
+LATER_DLLS = {"shell32.dll", "oleaut32.dll"}
 
 RT_VERSION = 16
 RT_MANIFEST = 24
@@ -166,6 +170,20 @@ class ExeMakeup(unittest.TestCase):
         for dll, names in functions.items():
             with self.subTest(dll=dll):
                 self.assertEqual(sorted(set(names) & LATER_DPI_FUNCTIONS), [])
+
+    def test_dlls_of_later_actions_are_not_imported(self):
+        # shell32 (opening a link, the installer's launch) and oleaut32 (the
+        # worker's variants and strings) are loaded when first used, so the
+        # dialog's start does not wait for them.
+        functions = self.imported_functions()
+        for dll in LATER_DLLS:
+            with self.subTest(dll=dll):
+                self.assertNotIn(dll, functions)
+        # What the dialog's start needs is still imported.
+        for dll in ("user32.dll", "gdi32.dll", "comctl32.dll", "ole32.dll"):
+            with self.subTest(dll=dll):
+                self.assertIn(dll, functions)
+        self.assertIn("CoInitialize", functions["ole32.dll"])
 
     @unittest.skipUnless(PROCESSOR == "i686", "the shipped exe is the i686 one")
     def test_shipped_exe_is_stripped_and_small(self):
