@@ -3,6 +3,7 @@
 read its pixels, click into it and press keys on the run's Xvfb."""
 
 import os
+import stat
 import subprocess
 import sys
 import time
@@ -13,6 +14,20 @@ sys.path.insert(0, os.environ.get("NVK_SUPPORT", str(Path(__file__).resolve().pa
 import systest  # noqa: E402
 
 CLIENT = (442, 397)
+
+
+def recording_run(folder):
+    """The environment of a dialog run whose opened links and installer
+    launches are recorded in the folder: (opened-links file, installer log,
+    environment). A link opened on Linux goes to a recording browser."""
+    opened_file = folder / "opened.txt"
+    recorder = folder / "record-browser"
+    recorder.write_text('#!/bin/sh\nprintf "%s\\n" "$1" >> "$NVK_OPENED_FILE"\n')
+    recorder.chmod(recorder.stat().st_mode | stat.S_IXUSR)
+    installer_log = folder / "installer.log"
+    log = systest.windows_path(installer_log) if systest.WINDOWS else str(installer_log)
+    return opened_file, installer_log, {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(opened_file),
+                                        "NVK_STANDIN_LOG": log}
 
 
 def _x(argv, **kwargs):

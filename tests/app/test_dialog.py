@@ -3,7 +3,6 @@ the run's Xvfb: the Linux program's FLTK window, or the Windows program's
 Win32 window under Wine. Pixels are read back from the X server."""
 
 import os
-import stat
 import sys
 import unittest
 from pathlib import Path
@@ -64,13 +63,7 @@ def tick_pixels(shot):
 class DialogTest(unittest.TestCase):
     def setUp(self):
         self.folder = systest.scratch_dir("dialog-" + self.id().rsplit(".", 1)[-1])
-        self.opened_file = self.folder / "opened.txt"
-        recorder = self.folder / "record-browser"
-        recorder.write_text('#!/bin/sh\nprintf "%s\\n" "$1" >> "$NVK_OPENED_FILE"\n')
-        recorder.chmod(recorder.stat().st_mode | stat.S_IXUSR)
-        self.installer_log = self.folder / "installer.log"
-        log = systest.windows_path(self.installer_log) if systest.WINDOWS else str(self.installer_log)
-        self.env = {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(self.opened_file), "NVK_STANDIN_LOG": log}
+        self.opened_file, self.installer_log, self.env = probe.recording_run(self.folder)
 
     def launches(self):
         """How many times the stand-in installer was started."""

@@ -8,7 +8,6 @@ picture against a reference scaled from the asset, and a click on the button
 and on a link."""
 
 import os
-import stat
 import subprocess
 import sys
 import unittest
@@ -82,13 +81,7 @@ def button_box(shot, dpi):
 class ScaledDialogTest(unittest.TestCase):
     def setUp(self):
         self.folder = systest.scratch_dir("scaled-" + self.id().rsplit(".", 1)[-1])
-        self.opened_file = self.folder / "opened.txt"
-        recorder = self.folder / "record-browser"
-        recorder.write_text('#!/bin/sh\nprintf "%s\\n" "$1" >> "$NVK_OPENED_FILE"\n')
-        recorder.chmod(recorder.stat().st_mode | stat.S_IXUSR)
-        self.installer_log = self.folder / "installer.log"
-        log = systest.windows_path(self.installer_log) if systest.WINDOWS else str(self.installer_log)
-        self.env = {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(self.opened_file), "NVK_STANDIN_LOG": log}
+        self.opened_file, self.installer_log, self.env = probe.recording_run(self.folder)
         os.environ.pop("NVK_SCALE", None)  # only a test that means to scale that way sets it
         self.addCleanup(set_dpi, None)
 
