@@ -7,6 +7,7 @@ import stat
 import subprocess
 import sys
 import time
+import unittest
 from contextlib import contextmanager
 from pathlib import Path
 
@@ -16,18 +17,31 @@ import systest  # noqa: E402
 CLIENT = (442, 397)
 
 
-def recording_run(folder):
-    """The environment of a dialog run whose opened links and installer
-    launches are recorded in the folder: (opened-links file, installer log,
-    environment). A link opened on Linux goes to a recording browser."""
-    opened_file = folder / "opened.txt"
-    recorder = folder / "record-browser"
-    recorder.write_text('#!/bin/sh\nprintf "%s\\n" "$1" >> "$NVK_OPENED_FILE"\n')
-    recorder.chmod(recorder.stat().st_mode | stat.S_IXUSR)
-    installer_log = folder / "installer.log"
-    log = systest.windows_path(installer_log) if systest.WINDOWS else str(installer_log)
-    return opened_file, installer_log, {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(opened_file),
-                                        "NVK_STANDIN_LOG": log}
+class RecordingTest(unittest.TestCase):
+    """A dialog test whose opened links and installer launches are recorded
+    in its scratch folder (named with scratch_prefix); a link opened on Linux
+    goes to a recording browser. self.env is the dialog's environment."""
+
+    scratch_prefix = "dialog-"
+
+    def setUp(self):
+        self.folder = systest.scratch_dir(self.scratch_prefix + self.id().rsplit(".", 1)[-1])
+        self.opened_file = self.folder / "opened.txt"
+        recorder = self.folder / "record-browser"
+        recorder.write_text('#!/bin/sh\nprintf "%s\\n" "$1" >> "$NVK_OPENED_FILE"\n')
+        recorder.chmod(recorder.stat().st_mode | stat.S_IXUSR)
+        self.installer_log = self.folder / "installer.log"
+        log = systest.windows_path(self.installer_log) if systest.WINDOWS else str(self.installer_log)
+        self.env = {"BROWSER": str(recorder), "NVK_OPENED_FILE": str(self.opened_file), "NVK_STANDIN_LOG": log}
+
+    def launches(self):
+        """How many times the stand-in installer was started."""
+        if not self.installer_log.exists():
+            return 0
+        return self.installer_log.read_text().splitlines().count("end")
+
+    def opened(self):
+        return self.opened_file.read_text().splitlines() if self.opened_file.exists() else []
 
 
 def _x(argv, **kwargs):

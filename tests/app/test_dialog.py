@@ -60,20 +60,7 @@ def tick_pixels(shot):
     return shot.count(CHECK_BOX, probe.is_green)
 
 
-class DialogTest(unittest.TestCase):
-    def setUp(self):
-        self.folder = systest.scratch_dir("dialog-" + self.id().rsplit(".", 1)[-1])
-        self.opened_file, self.installer_log, self.env = probe.recording_run(self.folder)
-
-    def launches(self):
-        """How many times the stand-in installer was started."""
-        if not self.installer_log.exists():
-            return 0
-        return self.installer_log.read_text().splitlines().count("end")
-
-    def opened(self):
-        return self.opened_file.read_text().splitlines() if self.opened_file.exists() else []
-
+class DialogTest(probe.RecordingTest):
     def test_drawn_dialog(self):
         with probe.dialog(self.env) as (process, window):
             self.assertIsNotNone(window, "no dialog window")

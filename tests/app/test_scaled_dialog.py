@@ -78,20 +78,13 @@ def button_box(shot, dpi):
     return min(xs), min(ys), max(xs) + 1, max(ys) + 1
 
 
-class ScaledDialogTest(unittest.TestCase):
+class ScaledDialogTest(probe.RecordingTest):
+    scratch_prefix = "scaled-"
+
     def setUp(self):
-        self.folder = systest.scratch_dir("scaled-" + self.id().rsplit(".", 1)[-1])
-        self.opened_file, self.installer_log, self.env = probe.recording_run(self.folder)
+        super().setUp()
         os.environ.pop("NVK_SCALE", None)  # only a test that means to scale that way sets it
         self.addCleanup(set_dpi, None)
-
-    def launches(self):
-        if not self.installer_log.exists():
-            return 0
-        return self.installer_log.read_text().splitlines().count("end")
-
-    def opened(self):
-        return self.opened_file.read_text().splitlines() if self.opened_file.exists() else []
 
     def headline_rows_at_96(self):
         set_dpi(None)
