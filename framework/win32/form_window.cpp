@@ -20,12 +20,11 @@ constexpr int kFirstControlId = 100;
 class DibPicture {
  public:
   explicit DibPicture(const TBitmap& picture) : mWidth(picture.Width), mHeight(picture.Height) {
-    mPixels.resize(static_cast<std::size_t>(mWidth) * static_cast<std::size_t>(mHeight));
-    for (int y = 0; y < mHeight; ++y) {
-      for (int x = 0; x < mWidth; ++x) {
-        mPixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(mWidth) + static_cast<std::size_t>(x)] =
-            picture.Pixel(x, y);
-      }
+    const std::size_t count = static_cast<std::size_t>(mWidth) * static_cast<std::size_t>(mHeight);
+    mPixels.resize(count);
+    const std::uint8_t* rgb = picture.Rgb.data();
+    for (std::size_t i = 0; i < count; ++i, rgb += 3) {
+      mPixels[i] = (std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2];
     }
   }
 
@@ -174,11 +173,23 @@ void Win32Window::EndPointerTracking() {
 }
 
 void Win32Window::Render(HDC dc, int originX, int originY, int width, int height) {
+  // The form's (originX, originY) goes where the context's origin is now: a
+  // themed button asking for what lies behind it has moved that origin to
+  // the button's place on the form.
   POINT previous{};
-  SetViewportOrgEx(dc, -originX, -originY, &previous);
+  OffsetViewportOrgEx(dc, -originX, -originY, &previous);
+  RECT area = {originX, originY, originX + width, originY + height};
+  RECT clip{};
+  if (GetClipBox(dc, &clip) != ERROR) IntersectRect(&area, &area, &clip);
   FillRgb(dc, originX, originY, width, height, ResolveColor(mForm.Properties().Color));
   for (const Drawn& drawn : mScene) {
     const TControl& c = *drawn.Control;
+    // Every control draws inside its own box: one that lies wholly outside
+    // the area is left out (a check box's or a button's backdrop is a small
+    // part of the form).
+    const RECT box = {c.FormLeft(), c.FormTop(), c.FormLeft() + c.Width, c.FormTop() + c.Height};
+    RECT common{};
+    if (!IntersectRect(&common, &box, &area)) continue;
     if (drawn.Label != nullptr) {
       DrawLabel(dc, *drawn.Label, *drawn.Fonts);
     } else if (drawn.Image != nullptr) {

@@ -1,5 +1,6 @@
 // The Win32 form window on the run's display under Wine: what hiding it
-// does to the system's tracking of the pointer over its controls.
+// does to the system's tracking of the pointer over its controls, and what it
+// draws for a control that asks for the background behind it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -87,6 +88,67 @@ TEST_F(HiddenFormTest, TrackingOfAnotherWindowIsLeftAlone) {
   mForm.SetVisible(false);
   EXPECT_EQ(Tracked().hwndTrack, other);
   DestroyWindow(other);
+}
+
+// A themed button gets what lies behind it by moving a context's origin to
+// its own place on the form and asking the form to print itself there.
+class FormBackdropTest : public ::testing::Test {
+ protected:
+  FormBackdropTest() {
+    mBackend->Initialize();
+    FormProperties& p = mForm.Properties();
+    p.Caption = u"Backdrop";
+    p.ClientWidth = 200;
+    p.ClientHeight = 100;
+    mPanel->Left = 120;
+    mPanel->Top = 40;
+    mPanel->Width = 40;
+    mPanel->Height = 30;
+    mPanel->Color = clGreen;
+    mForm.SetVisible(true);
+    mWindow = FindWindowW(nullptr, L"Backdrop");
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), kSide, -kSide, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    mDc = CreateCompatibleDC(nullptr);
+    mBitmap = CreateDIBSection(mDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    mOriginal = SelectObject(mDc, mBitmap);
+  }
+  ~FormBackdropTest() override {
+    SelectObject(mDc, mOriginal);
+    DeleteObject(mBitmap);
+    DeleteDC(mDc);
+  }
+
+  // What the form prints into a small context whose origin stands at (x, y)
+  // of the form: the pixel at the context's own (dx, dy).
+  COLORREF PrintedAt(int x, int y, int dx, int dy) {
+    SetViewportOrgEx(mDc, -x, -y, nullptr);
+    SendMessageW(mWindow, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mDc), PRF_CLIENT);
+    POINT origin{};
+    SetViewportOrgEx(mDc, 0, 0, &origin);
+    EXPECT_EQ(origin.x, -x) << "the form left the context's origin moved";
+    return GetPixel(mDc, dx, dy);
+  }
+
+  static constexpr int kSide = 20;
+  std::unique_ptr<framework::Backend> mBackend = framework::CreatePlatformBackend();
+  framework::ScopedBackendForTesting mUse{*mBackend};
+  TForm mForm{nullptr};
+  TPanel* mPanel = new TPanel(&mForm);
+  HWND mWindow = nullptr;
+  HDC mDc = nullptr;
+  HBITMAP mBitmap = nullptr;
+  HGDIOBJ mOriginal = nullptr;
+};
+
+TEST_F(FormBackdropTest, PrintsWhatLiesAtTheContextsOrigin) {
+  ASSERT_NE(mWindow, nullptr);
+  // Inside the panel, away from its bevel, and beside it on the form.
+  EXPECT_EQ(PrintedAt(130, 50, 5, 5), RGB(0, 0x80, 0));
+  EXPECT_NE(PrintedAt(100, 50, 5, 5), RGB(0, 0x80, 0));
+  // The panel reaches into a context that stands mostly beside it.
+  EXPECT_EQ(PrintedAt(105, 45, 18, 10), RGB(0, 0x80, 0));
 }
 
 }  // namespace
