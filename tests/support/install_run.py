@@ -1,7 +1,9 @@
 """Helpers of the install-run tests and the install-wait benchmark: a private X
 server, X windows seen and pressed on a given display, the setup program and
 the stand-in installer copied into a folder of their own, the stand-in's log
-records, and children left behind on Linux (through a child subreaper).
+records, and what a run leaves behind on Linux (found through /proc, by the
+run's session: the tests stand above the program as a user's shell does,
+never as a subreaper of their own).
 
 The install driver runs one request of the worker for the install methods
 the dialog does not use, on the stand-in staged as a starter that launches a
@@ -11,7 +13,6 @@ Built on systest; the Windows build's programs run under the run's Wine and
 display, the Linux build's on a display the caller chooses.
 """
 
-import ctypes
 import os
 import shutil
 import subprocess
@@ -141,26 +142,33 @@ def _unescape(text):
 
 # --- Linux processes ------------------------------------------------------------------
 
-PR_SET_CHILD_SUBREAPER = 36
-
-
-def become_subreaper():
-    """Makes this process the subreaper of everything it starts: a process
-    orphaned below it, and a zombie its parent left unreaped, comes to it."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
-        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+def _stat(pid):
+    """(command name, the fields after it) from /proc/PID/stat, or None when
+    the process is gone."""
+    try:
+        stat = Path(f"/proc/{pid}/stat").read_text()
+    except (FileNotFoundError, ProcessLookupError):
+        return None
+    return stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2:].split()
 
 
 def process_state(pid):
     """(state letter, parent pid) from /proc/PID/stat, or None when the
     process is gone."""
-    try:
-        stat = Path(f"/proc/{pid}/stat").read_text()
-    except (FileNotFoundError, ProcessLookupError):
-        return None
-    fields = stat[stat.rindex(")") + 2:].split()
-    return fields[0], int(fields[1])
+    stat = _stat(pid)
+    return None if stat is None else (stat[1][0], int(stat[1][1]))
+
+
+def session_members(session):
+    """{pid: (state letter, command name)} of the processes of a session
+    (a started program's session is its pid), from /proc."""
+    found = {}
+    for entry in Path("/proc").iterdir():
+        if entry.name.isdigit():
+            stat = _stat(entry.name)
+            if stat is not None and int(stat[1][3]) == session:
+                found[int(entry.name)] = (stat[1][0], stat[0])
+    return found
 
 
 def children_of(pid):
@@ -172,19 +180,6 @@ def children_of(pid):
             if state is not None and state[1] == pid:
                 found.append(int(entry.name))
     return found
-
-
-def reap_orphans():
-    """Reaps whatever came to this subreaper and has ended; returns their pids."""
-    reaped = []
-    while True:
-        try:
-            pid, _ = os.waitpid(-1, os.WNOHANG)
-        except ChildProcessError:
-            return reaped
-        if pid == 0:
-            return reaped
-        reaped.append(pid)
 
 
 def pidfd_count(pid):
@@ -228,6 +223,7 @@ class SetupRun:
         self.standin_env = standin_env
         self.process = None
         self.window = None
+        self.left_behind = {}
         self._context = None
 
     def _environment_values(self):
@@ -292,7 +288,14 @@ class SetupRun:
     def finish(self):
         """Waits for the program's end: (Result, trace lines). The trace is
         standard error on Linux and the console's text under Wine, where lines
-        of Wine's own ("wine: ...") are left out."""
+        of Wine's own ("wine: ...") are left out. On Linux, what was left of
+        the program's session when it ended goes into left_behind before the
+        session is ended."""
+        if not systest.WINDOWS:
+            if not systest.poll(lambda: not self.process.running(), systest.PROCESS_TIMEOUT):
+                raise TimeoutError("the setup program did not end")
+            self.left_behind = session_members(self.process.pid)
+            self.left_behind.pop(self.process.pid, None)  # the program itself, until it is waited for
         result = self.process.wait()
         text = systest.terminal_text(result.stdout) if systest.WINDOWS else result.stderr
         lines = [line for line in text.splitlines() if line and not line.startswith("wine:")]
@@ -323,8 +326,8 @@ def expected_path(path):
 
 class InstallRunCase(unittest.TestCase):
     """Cases that each run the program from a folder of their own: on a private
-    X server with this test as the subreaper (Linux), or on the run's display
-    under Wine. Subclasses name their scratch folder."""
+    X server (Linux), or on the run's display under Wine. Subclasses name
+    their scratch folder."""
 
     scratch_name = "install"
 
@@ -336,7 +339,6 @@ class InstallRunCase(unittest.TestCase):
         if systest.WINDOWS:
             cls.display = systest.display()
         else:
-            become_subreaper()
             cls.display_context = private_display(cls.scratch_name)
             cls.display = cls.display_context.__enter__()
 
@@ -344,6 +346,16 @@ class InstallRunCase(unittest.TestCase):
     def tearDownClass(cls):
         if cls.display_context is not None:
             cls.display_context.__exit__(None, None, None)
+
+    def assert_nothing_left(self, run, installers):
+        """Linux: when the program ended, none of the installers it launched
+        (records) was left in its session: one it did not reap is still
+        there as a zombie, unless the system's init has reaped it first (this
+        machine's init reaps nothing)."""
+        if systest.WINDOWS:
+            return
+        for record in installers:
+            self.assertNotIn(int(record["run"]), run.left_behind, f"installer {record['run']} was left behind")
 
     def folder(self, installers=(INSTALLER,)):
         type(self).cases += 1

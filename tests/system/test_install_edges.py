@@ -23,10 +23,6 @@ WINDOW_MS = int(systest.WINDOW_TIMEOUT * 1000)
 class InstallEdges(install_run.InstallRunCase):
     scratch_name = "install_edges"
 
-    def tearDown(self):
-        if not systest.WINDOWS:
-            install_run.reap_orphans()
-
     def show(self, run):
         self.assertIsNotNone(run.wait_window(), "no Setup dialog appeared")
 

@@ -9,8 +9,7 @@ The helper is held on a release file, so the test decides when it ends;
 only in the case of the program's own name is it a helper that ends by itself
 after 1 s, while the driver runs as a copy whose name holds the searched-for
 name too.
-Linux runs natively with this test as the subreaper of everything started;
-the Windows build runs under the run's Wine."""
+Linux runs natively; the Windows build runs under the run's Wine."""
 
 import os
 import shutil
@@ -46,12 +45,6 @@ class WaitSpecificExe(unittest.TestCase):
     def setUpClass(cls):
         cls.root = systest.scratch_dir("wait_specific_exe")
         cls.cases = 0
-        if not systest.WINDOWS:
-            install_run.become_subreaper()
-
-    def tearDown(self):
-        if not systest.WINDOWS:
-            install_run.reap_orphans()
 
     def folder(self, helper=HELPER):
         type(self).cases += 1
