@@ -12,15 +12,27 @@
 
 namespace {
 
-class HiddenFormTest : public ::testing::Test {
+// A form of 200 x 100 with the given caption on a fresh Win32 backend, in
+// place of the build's own.
+class FormWindowTest : public ::testing::Test {
  protected:
-  HiddenFormTest() {
+  explicit FormWindowTest(const char16_t* caption) {
     mBackend->Initialize();
     FormProperties& p = mForm.Properties();
-    p.Caption = u"Pointer tracking";
+    p.Caption = caption;
     p.ClientWidth = 200;
     p.ClientHeight = 100;
     p.Position = TPosition::poDesktopCenter;
+  }
+
+  std::unique_ptr<framework::Backend> mBackend = framework::CreatePlatformBackend();
+  framework::ScopedBackendForTesting mUse{*mBackend};
+  TForm mForm{nullptr};
+};
+
+class HiddenFormTest : public FormWindowTest {
+ protected:
+  HiddenFormTest() : FormWindowTest(u"Pointer tracking") {
     mButton->Caption = u"Install";
     mButton->Left = 50;
     mButton->Top = 30;
@@ -55,10 +67,6 @@ class HiddenFormTest : public ::testing::Test {
     return PeekMessageW(&message, window, WM_MOUSELEAVE, WM_MOUSELEAVE, PM_REMOVE) != 0;
   }
 
-  // A fresh Win32 backend for each test, in place of the build's own.
-  std::unique_ptr<framework::Backend> mBackend = framework::CreatePlatformBackend();
-  framework::ScopedBackendForTesting mUse{*mBackend};
-  TForm mForm{nullptr};
   TButton* mButton = new TButton(&mForm);
 };
 
@@ -92,14 +100,9 @@ TEST_F(HiddenFormTest, TrackingOfAnotherWindowIsLeftAlone) {
 
 // A themed button gets what lies behind it by moving a context's origin to
 // its own place on the form and asking the form to print itself there.
-class FormBackdropTest : public ::testing::Test {
+class FormBackdropTest : public FormWindowTest {
  protected:
-  FormBackdropTest() {
-    mBackend->Initialize();
-    FormProperties& p = mForm.Properties();
-    p.Caption = u"Backdrop";
-    p.ClientWidth = 200;
-    p.ClientHeight = 100;
+  FormBackdropTest() : FormWindowTest(u"Backdrop") {
     mPanel->Left = 120;
     mPanel->Top = 40;
     mPanel->Width = 40;
@@ -132,9 +135,6 @@ class FormBackdropTest : public ::testing::Test {
   }
 
   static constexpr int kSide = 20;
-  std::unique_ptr<framework::Backend> mBackend = framework::CreatePlatformBackend();
-  framework::ScopedBackendForTesting mUse{*mBackend};
-  TForm mForm{nullptr};
   TPanel* mPanel = new TPanel(&mForm);
   HWND mWindow = nullptr;
   HDC mDc = nullptr;
