@@ -138,7 +138,8 @@ class FileServices {
   // with both paths in the ANSI code page; a path the code page cannot hold
   // fails without a copy. Linux: the data through the kernel's copy offload,
   // the target keeps the source's permission bits; a target that is a link or
-  // the source itself fails.
+  // the source itself fails; a copy that fails once the target was emptied
+  // (a full disk) removes it.
   virtual bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) = 0;
   // The temporary folder, normally with a trailing delimiter; empty when the
   // system cannot tell. Windows: GetTempPathA. Linux: $TMPDIR when it names an

@@ -2,7 +2,8 @@
 // sendfile, and reads into a buffer written out. A way refused before it
 // moved a byte passes the copy to the next; each way goes on after an
 // interrupted call and ends at the first end-of-file answer (0), whatever
-// errno still holds, even where the file has grown since.
+// errno still holds, even where the file has grown since. A way that fails
+// part-way leaves no target behind.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -100,6 +101,38 @@ TEST(FileCopyTest, EachWayEndsAtTheFirstEndOfFileEvenWithErrnoStillHoldingAnInte
     EXPECT_TRUE(platform::SystemFiles().CopyFileReplacing(standin::Wide(folder.Path() / "source"),
                                                           standin::Wide(folder.Path() / "target")));
     EXPECT_EQ(Contents(folder.Path() / "target"), "abcdef");
+  }
+}
+
+TEST(FileCopyTest, AWayThatFailsPartWayLeavesNoTargetAndTheSourceAsItWas) {
+  KernelCalls byRange = platform::posix::SystemKernelCalls();
+  byRange.CopyFileRange = AnsweredCopyFileRange;
+  KernelCalls bySendfile = byRange;
+  bySendfile.CopyFileRange = RefusedCopyFileRange;
+  bySendfile.SendFile = AnsweredSendFile;
+  KernelCalls byReads = bySendfile;
+  byReads.SendFile = RefusedSendFile;
+  byReads.Read = AnsweredRead;
+  const struct {
+    const char* Way;
+    const KernelCalls* Calls;
+  } ways[] = {{"copy_file_range", &byRange}, {"sendfile", &bySendfile}, {"read and write", &byReads}};
+
+  for (const auto& way : ways) {
+    for (const bool targetExisted : {false, true}) {
+      SCOPED_TRACE(std::string(way.Way) + (targetExisted ? ", over an existing target" : ", a new target"));
+      standin::TempFolder folder;
+      std::ofstream(folder.Path() / "source") << "the source";
+      if (targetExisted) std::ofstream(folder.Path() / "target") << "an older copy";
+      // The disk fills up after the first bytes.
+      gAnswers = {{"abc"}, {"", ENOSPC}};
+      KernelCalls calls = *way.Calls;
+      const platform::posix::ScopedKernelCallsForTesting fake(calls);
+      EXPECT_FALSE(platform::SystemFiles().CopyFileReplacing(standin::Wide(folder.Path() / "source"),
+                                                             standin::Wide(folder.Path() / "target")));
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.Path() / "target")));
+      EXPECT_EQ(Contents(folder.Path() / "source"), "the source");
+    }
   }
 }
 
