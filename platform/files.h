@@ -148,6 +148,13 @@ class FileServices {
   // True when the path names a real folder (not a link or junction) owned by
   // this process's user (Windows: the token's user or its default owner).
   virtual bool IsOwnRealFolder(std::u16string_view path) = 0;
+  // True when only this process's user and the administrator can change
+  // where the path leads, so that another user cannot swap what it names
+  // between two uses. Linux: every folder and link on its way, as the kernel
+  // resolves it, belongs to this user or root, and a folder that others may
+  // write to has the sticky bit; steps missing at the end count as trusted.
+  // Windows: true (the temporary folder lies in the user's own profile).
+  virtual bool IsTrustedPath(std::u16string_view path) = 0;
   // True when both paths name the same existing folder, whatever their
   // spelling. Linux: the same device and inode. Windows: the same volume serial
   // number and file index.

@@ -953,6 +953,48 @@ TEST_F(ScratchTempStagingTest, StagedFolderIsPrivateWhateverItsSource) {
   EXPECT_EQ(info.st_mode & 07777, 0700u) << "a left-over folder is closed to others too";
 }
 
+// A temporary folder that another user (65534 here) could change, or a
+// folder on its way that they could: the staged folder could be swapped for
+// theirs between the copy and the launch, so nothing is staged there.
+TEST_F(ScratchTempStagingTest, TemporaryFolderThatAnotherUserCanChangeIsRefusedUntouched) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing folders to another user needs root";
+  constexpr uid_t kOther = 65534;
+  Write(mRoot / "inst" / "Tb" / "setup.exe", "program");
+  fs::create_directories(mRoot / "theirs" / "tmp");
+  ASSERT_EQ(chown((mRoot / "theirs").c_str(), kOther, kOther), 0);
+  fs::create_directories(mRoot / "open");
+  ASSERT_EQ(chmod((mRoot / "open").c_str(), 0777), 0);
+  fs::create_directories(mRoot / "shared");
+  ASSERT_EQ(chmod((mRoot / "shared").c_str(), 01777), 0);
+  fs::create_directory_symlink(mRoot / "shared", mRoot / "planted");
+  ASSERT_EQ(lchown((mRoot / "planted").c_str(), kOther, kOther), 0);
+  fs::create_directory_symlink(mRoot / "theirs" / "tmp", mRoot / "own-link-to-theirs");
+  struct Case {
+    const char* What;
+    fs::path Temp;
+  };
+  const Case cases[] = {
+      {"theirs", mRoot / "theirs"},
+      {"inside theirs", mRoot / "theirs" / "tmp"},
+      {"writable by all, not sticky", mRoot / "open"},
+      {"their link", mRoot / "planted"},
+      {"through their link", mRoot / "planted" / "."},
+      {"an own link into theirs", mRoot / "own-link-to-theirs"},
+  };
+  const std::map<std::string, std::string> before = Snapshot(mRoot);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    SetTemp(c.Temp);
+    EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Refused);
+    EXPECT_TRUE(mStaged.empty());
+    EXPECT_EQ(Snapshot(mRoot), before) << "nothing made";
+  }
+  // Writable by all but sticky, as /tmp is: others cannot move what is not theirs.
+  SetTemp(mRoot / "shared");
+  EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
+  EXPECT_EQ(Read(mRoot / "shared" / "Tb" / "setup.exe"), "program");
+}
+
 // The file itself is never opened through a link nor waited on; only a
 // regular file up to the limit is read.
 TEST_F(RealFilesTest, SettingsFileIsReadOnlyAsARegularFileBeneathItsFolder) {
