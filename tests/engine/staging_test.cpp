@@ -247,7 +247,9 @@ TEST_F(StagingTest, AMissingTemporaryFolderThatAnotherUserStartedFirstIsRefused)
   mFiles.Temp = P(u"/gone/tmp/");
   // Another user makes the first missing folder just before this run would.
   mFiles.Confine([this](const std::string& operation, const std::string& key) {
-    if (operation == "CreateFolder" && key == K("/gone") && !mFiles.Has(P(u"/gone"))) mFiles.AddFolder(P(u"/gone"), true);
+    if (operation == "CreateFolder" && key == K("/gone") && !mFiles.Has(P(u"/gone"))) {
+      mFiles.AddFolder(P(u"/gone"), true);
+    }
     return true;
   }, [](const std::string&) {});
   EXPECT_EQ(Stage().Outcome, engine::StageOutcome::Refused);

@@ -103,13 +103,21 @@ bool CopyFileData(const std::string& source, const std::string& target) {
 
 bool CopyFileDataAt(int sourceFolder, const std::string& source, int targetFolder, const std::string& target) {
   if (source.empty() || target.empty()) return false;
-  const UniqueFd in(openat(sourceFolder, source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  // Neither end is opened unless it is a regular file: opening a device may
+  // act on it (a tape rewinds, a serial line's modem lines rise), and opening
+  // a pipe wakes the process at its other end.
+  struct stat seen {};
+  if (fstatat(sourceFolder, source.c_str(), &seen, 0) != 0 || !S_ISREG(seen.st_mode)) return false;
+  if (fstatat(targetFolder, target.c_str(), &seen, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(seen.st_mode)) return false;
+  const UniqueFd in(openat(sourceFolder, source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat from {};
   if (!in.IsValid() || fstat(in.Get(), &from) != 0 || !S_ISREG(from.st_mode)) return false;
-  // Neither open waits on a pipe (O_NONBLOCK); only regular files are copied.
+  // Should an entry be swapped meanwhile, neither open waits on a pipe
+  // (O_NONBLOCK) and only regular files are copied.
   // Opened without truncating, so that copying a file onto itself can be
   // refused before any byte is lost; a link at the target is not written through.
-  const UniqueFd out(openat(targetFolder, target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  const UniqueFd out(
+      openat(targetFolder, target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
   struct stat to {};
   if (!out.IsValid() || fstat(out.Get(), &to) != 0 || !S_ISREG(to.st_mode)) return false;
   if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return false;
