@@ -89,13 +89,19 @@ StageResult StageToTemp(ExeParameter& request, const std::u16string& launchPath,
   if (temp.empty() || !NamesFolderInside(name) || !LiesDirectlyInside(folder, temp)) return unchanged;
 
   platform::FileServices& files = platform::CurrentFiles();
+  // In a temporary folder that another user can change, the staged folder
+  // could be swapped for theirs between the copy and the launch.
+  if (!files.IsTrustedPath(temp)) return refused;
   // Nothing touches the staged folder's place before it is known to be this user's real folder.
   const bool reused = files.IsOwnRealFolder(folder);
   // Emptying it would delete the source; making it inside the source would change the source.
   if (reused && files.FolderContains(folder, sourceFolder)) return refused;
   if (files.FolderContains(sourceFolder, temp)) return refused;
   if (!reused) {
-    if (!DirectoryExists(temp)) ForceFolder(temp);
+    if (!DirectoryExists(temp)) {
+      ForceFolder(temp);
+      if (!files.IsTrustedPath(temp)) return refused;  // another user made a step of it first
+    }
     if (!files.CreateFolder(folder)) return refused;
   }
   stagedFolder = folder;

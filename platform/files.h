@@ -138,7 +138,8 @@ class FileServices {
   // with both paths in the ANSI code page; a path the code page cannot hold
   // fails without a copy. Linux: the data through the kernel's copy offload,
   // the target keeps the source's permission bits; a target that is a link or
-  // the source itself fails.
+  // the source itself fails; a copy that fails once the target was emptied
+  // (a full disk) removes it.
   virtual bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) = 0;
   // The temporary folder, normally with a trailing delimiter; empty when the
   // system cannot tell. Windows: GetTempPathA. Linux: $TMPDIR when it names an
@@ -147,6 +148,13 @@ class FileServices {
   // True when the path names a real folder (not a link or junction) owned by
   // this process's user (Windows: the token's user or its default owner).
   virtual bool IsOwnRealFolder(std::u16string_view path) = 0;
+  // True when only this process's user and the administrator can change
+  // where the path leads, so that another user cannot swap what it names
+  // between two uses. Linux: every folder and link on its way, as the kernel
+  // resolves it, belongs to this user or root, and a folder that others may
+  // write to has the sticky bit; steps missing at the end count as trusted.
+  // Windows: true (the temporary folder lies in the user's own profile).
+  virtual bool IsTrustedPath(std::u16string_view path) = 0;
   // True when both paths name the same existing folder, whatever their
   // spelling. Linux: the same device and inode. Windows: the same volume serial
   // number and file index.

@@ -15,6 +15,7 @@
 #include "platform/posix/files/file_copy.h"
 #include "platform/posix/files/folder_walk.h"
 #include "platform/posix/files/paths.h"
+#include "platform/posix/files/trusted_path.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -31,6 +32,7 @@ class PosixFiles final : public FileServices {
   bool CopyFileReplacing(std::u16string_view source, std::u16string_view target) override;
   std::u16string TempFolder() override;
   bool IsOwnRealFolder(std::u16string_view path) override;
+  bool IsTrustedPath(std::u16string_view path) override;
   bool SameFolder(std::u16string_view first, std::u16string_view second) override;
   bool FolderContains(std::u16string_view outer, std::u16string_view inner) override;
 };
@@ -129,6 +131,8 @@ bool PosixFiles::IsOwnRealFolder(std::u16string_view path) {
   struct stat info {};
   return !native.empty() && lstat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid();
 }
+
+bool PosixFiles::IsTrustedPath(std::u16string_view path) { return posix::IsTrustedPath(NativePath(path)); }
 
 bool PosixFiles::SameFolder(std::u16string_view first, std::u16string_view second) {
   const std::string a = NativePath(first);

@@ -627,6 +627,54 @@ TEST(ScratchFileSystemRoot, SourcesWithoutAFolderPartCopyNothingOfIt) {
                           "4: a source with a folder part did not copy; 100-102: no scratch root";
 }
 
+// True when every file under copy is whole: the bytes of the file of the same
+// name under source.
+bool EveryFileIsWhole(const fs::path& copy, const fs::path& source) {
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(copy)) {
+    if (!entry.is_regular_file()) continue;
+    const fs::path original = source / entry.path().lexically_relative(copy);
+    if (fs::file_size(entry.path()) != fs::file_size(original) || Read(entry.path()) != Read(original)) return false;
+  }
+  return true;
+}
+
+TEST(ScratchFileSystemFull, CopiesThatFillTheDiskFailAndLeaveNoPartWrittenFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a scratch file system needs root";
+  const fs::path scratch = fs::temp_directory_path() / ("nvk-scratch-full-" + std::to_string(getpid()));
+  const fs::path source = scratch.string() + "-installer";
+  fs::create_directories(scratch);
+  Write(source / "setup.exe", "the installer");
+  Write(source / "data.bin", "");
+  constexpr std::uintmax_t kDataBytes = 16u << 20;  // sparse: it takes no room where it lies
+  fs::resize_file(source / "data.bin", kDataBytes);
+  const int failed = InChild([&scratch, &source] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 100;
+    if (mount("nvk-scratch", scratch.c_str(), "tmpfs", 0, "size=1m") != 0) return 101;
+    int failures = 0;
+    // One file larger than the disk.
+    if (engine::CopyFiles(W(source / "data.bin"), W(scratch / "data.bin"), u"", u"")) failures |= 1;
+    if (fs::exists(scratch / "data.bin")) failures |= 2;
+    // A folder holding it: what is there afterwards is whole.
+    if (engine::CopyFiles(WithDelimiter(source), W(scratch / "copy"), u"/E", u"")) failures |= 1;
+    if (!EveryFileIsWhole(scratch / "copy", source)) failures |= 2;
+    // Staged there: the installer is whole or missing, never cut short.
+    setenv("TMPDIR", scratch.c_str(), 1);
+    ExeParameter request;
+    request.StageSource = u"1";
+    std::u16string staged;
+    engine::StageToTemp(request, W(source / "setup.exe"), staged);
+    if (staged.empty() || !EveryFileIsWhole(fs::path(staged), source)) failures |= 4;
+    return failures;
+  });
+  std::error_code ignored;
+  fs::remove(scratch, ignored);
+  EXPECT_EQ(fs::file_size(source / "data.bin"), kDataBytes);
+  EXPECT_EQ(Read(source / "setup.exe"), "the installer");
+  fs::remove_all(source, ignored);
+  EXPECT_EQ(failed, 0) << "1: a copy that filled the disk succeeded; 2: a part-written file was left; "
+                          "4: the staged folder holds a part-written file; 100-101: no scratch file system";
+}
+
 TEST_F(RealFilesTest, OddEntriesAreSkippedUnopenedAndReported) {
   const fs::path src = mRoot / "odd";
   for (int i = 0; i < 30; ++i) Write(src / (std::to_string(i) + ".txt"), std::to_string(i));
@@ -903,6 +951,48 @@ TEST_F(ScratchTempStagingTest, StagedFolderIsPrivateWhateverItsSource) {
   ASSERT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
   ASSERT_EQ(stat((mTemp / "Tb").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0700u) << "a left-over folder is closed to others too";
+}
+
+// A temporary folder that another user (65534 here) could change, or a
+// folder on its way that they could: the staged folder could be swapped for
+// theirs between the copy and the launch, so nothing is staged there.
+TEST_F(ScratchTempStagingTest, TemporaryFolderThatAnotherUserCanChangeIsRefusedUntouched) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing folders to another user needs root";
+  constexpr uid_t kOther = 65534;
+  Write(mRoot / "inst" / "Tb" / "setup.exe", "program");
+  fs::create_directories(mRoot / "theirs" / "tmp");
+  ASSERT_EQ(chown((mRoot / "theirs").c_str(), kOther, kOther), 0);
+  fs::create_directories(mRoot / "open");
+  ASSERT_EQ(chmod((mRoot / "open").c_str(), 0777), 0);
+  fs::create_directories(mRoot / "shared");
+  ASSERT_EQ(chmod((mRoot / "shared").c_str(), 01777), 0);
+  fs::create_directory_symlink(mRoot / "shared", mRoot / "planted");
+  ASSERT_EQ(lchown((mRoot / "planted").c_str(), kOther, kOther), 0);
+  fs::create_directory_symlink(mRoot / "theirs" / "tmp", mRoot / "own-link-to-theirs");
+  struct Case {
+    const char* What;
+    fs::path Temp;
+  };
+  const Case cases[] = {
+      {"theirs", mRoot / "theirs"},
+      {"inside theirs", mRoot / "theirs" / "tmp"},
+      {"writable by all, not sticky", mRoot / "open"},
+      {"their link", mRoot / "planted"},
+      {"through their link", mRoot / "planted" / "."},
+      {"an own link into theirs", mRoot / "own-link-to-theirs"},
+  };
+  const std::map<std::string, std::string> before = Snapshot(mRoot);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    SetTemp(c.Temp);
+    EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Refused);
+    EXPECT_TRUE(mStaged.empty());
+    EXPECT_EQ(Snapshot(mRoot), before) << "nothing made";
+  }
+  // Writable by all but sticky, as /tmp is: others cannot move what is not theirs.
+  SetTemp(mRoot / "shared");
+  EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
+  EXPECT_EQ(Read(mRoot / "shared" / "Tb" / "setup.exe"), "program");
 }
 
 // The file itself is never opened through a link nor waited on; only a

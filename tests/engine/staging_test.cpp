@@ -218,6 +218,45 @@ TEST_F(StagingTest, AStagedPlaceThatIsNotThisUsersRealFolderIsRefused) {
   }
 }
 
+TEST_F(StagingTest, ATemporaryFolderThatAnotherUserCanChangeIsRefusedUntouched) {
+  const struct {
+    const char* What;
+    const char16_t* Temp;
+  } cases[] = {
+      {"theirs", u"/home/other/"},
+      {"inside theirs", u"/home/other/tmp/"},
+      {"missing, below theirs", u"/home/other/gone/tmp/"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    FakeFiles files;
+    files.Temp = P(c.Temp);
+    files.AddFile(P(u"/inst/Tb/setup.exe"), "program");
+    files.AddFolder(P(u"/home/other"), true);
+    files.AddFolder(P(u"/home/other/tmp"));
+    mRequest.StageSource = u"1";
+    const engine::StageResult result = Stage();
+    EXPECT_EQ(result.Outcome, engine::StageOutcome::Refused);
+    EXPECT_EQ(result.LaunchPath, P(u"/inst/Tb/setup.exe"));
+    EXPECT_TRUE(mStaged.empty());
+    EXPECT_TRUE(files.Changes().empty());
+  }
+}
+
+TEST_F(StagingTest, AMissingTemporaryFolderThatAnotherUserStartedFirstIsRefused) {
+  mFiles.Temp = P(u"/gone/tmp/");
+  // Another user makes the first missing folder just before this run would.
+  mFiles.Confine([this](const std::string& operation, const std::string& key) {
+    if (operation == "CreateFolder" && key == K("/gone") && !mFiles.Has(P(u"/gone"))) {
+      mFiles.AddFolder(P(u"/gone"), true);
+    }
+    return true;
+  }, [](const std::string&) {});
+  EXPECT_EQ(Stage().Outcome, engine::StageOutcome::Refused);
+  EXPECT_TRUE(mStaged.empty());
+  EXPECT_FALSE(mFiles.Has(P(u"/gone/tmp/Tb")));
+}
+
 TEST_F(StagingTest, BootOptionIsResetInTheStagedCopyOnly) {
 #ifdef _WIN32
   mRequest.BootOptionFile = u"data\\settings.ini";

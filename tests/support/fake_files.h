@@ -192,6 +192,16 @@ class FakeFiles final : public platform::FileServices {
     auto it = mNodes.find(key);
     return it != mNodes.end() && it->second.Kind == Type::Folder && !it->second.Foreign;
   }
+  // False when a folder on the path's way is another user's.
+  bool IsTrustedPath(std::u16string_view path) override {
+    std::string key = FullKey(std::u16string(path));
+    if (Outside("IsTrustedPath", key)) return false;
+    for (; !key.empty(); key = Parent(key)) {
+      auto it = mNodes.find(key);
+      if (it != mNodes.end() && it->second.Foreign) return false;
+    }
+    return true;
+  }
   bool SameFolder(std::u16string_view first, std::u16string_view second) override {
     const std::string a = ResolvedKey(FullKey(std::u16string(first)));
     const std::string b = ResolvedKey(FullKey(std::u16string(second)));

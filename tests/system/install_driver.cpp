@@ -2,13 +2,16 @@
 // line, so that system tests and benchmarks can drive the install methods the
 // dialog never asks for:
 //   nvk_install_driver METHOD PROGRAM [/NAME:text] [/SEARCH] [/TIMEOUT:seconds] [/IGNOREEND] [/NOWAIT]
-//                      [/NOOPEN]
+//                      [/NOOPEN] [/PARAMS:text] [/STAGE:folder] [/BOOTOPTION:name] [/REMOVESTAGED]
 // METHOD is the install method number; PROGRAM (a full path) is launched with
 // "/r:NVKM". /NAME sets SpecificExeName, /SEARCH sets SearchSpecificExe,
 // /TIMEOUT sets TimeoutSeconds with UseTimeout 1, /IGNOREEND sets
 // IgnoreProcessEnd and /NOWAIT clears WaitForExit. /NOOPEN makes every open
 // of a process by its id fail, so that the process a search finds is as one
-// that ended before it was opened (method 2 then waits on no handle). The
+// that ended before it was opened (method 2 then waits on no handle).
+// /PARAMS replaces the arguments (with PROGRAM "COPYFILE": the copy
+// instructions), /STAGE sets StageSource, /BOOTOPTION sets BootOptionFile and
+// /REMOVESTAGED sets RemoveStaged. The
 // debug console is open
 // from the start, so the worker's trace lines are written (standard error on
 // Linux, the console under Windows). Exit code: 0 when the launch succeeded,
@@ -72,7 +75,8 @@ bool StartsWith(std::string_view text, std::string_view prefix) { return text.su
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr, "usage: nvk_install_driver METHOD PROGRAM [/NAME:text] [/SEARCH] [/TIMEOUT:seconds] "
-                         "[/IGNOREEND] [/NOWAIT] [/NOOPEN]\n");
+                         "[/IGNOREEND] [/NOWAIT] [/NOOPEN] [/PARAMS:text] [/STAGE:folder] [/BOOTOPTION:name] "
+                         "[/REMOVESTAGED]\n");
     return 2;
   }
   const auto installMethod = static_cast<std::int32_t>(std::strtol(argv[1], nullptr, 10));
@@ -100,6 +104,14 @@ int main(int argc, char** argv) {
       method.IgnoreProcessEnd = true;
     } else if (option == "/NOWAIT") {
       request.WaitForExit = false;
+    } else if (StartsWith(option, "/PARAMS:")) {
+      request.Parameters = platform::AnsiToWide(option.substr(8));
+    } else if (StartsWith(option, "/STAGE:")) {
+      request.StageSource = platform::AnsiToWide(option.substr(7));
+    } else if (StartsWith(option, "/BOOTOPTION:")) {
+      request.BootOptionFile = platform::AnsiToWide(option.substr(12));
+    } else if (option == "/REMOVESTAGED") {
+      request.RemoveStaged = true;
     } else if (option == "/NOOPEN") {
       noOpen = true;
     } else {

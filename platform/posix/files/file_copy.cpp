@@ -63,6 +63,27 @@ bool WithBuffer(int in, int out) {
   }
 }
 
+// The source's permission bits (a staged program stays runnable) and its data
+// into the emptied target.
+bool CopyOpenFile(int in, int out, const struct stat& from) {
+  if (fchmod(out, from.st_mode & 0777) != 0) return false;
+  Copied copied = WithCopyFileRange(in, out);
+  if (copied == Copied::NotSupported) copied = WithSendfile(in, out);
+  if (copied == Copied::NotSupported) copied = WithBuffer(in, out) ? Copied::Done : Copied::Failed;
+  return copied == Copied::Done;
+}
+
+// A copy that failed once the target was emptied (a full disk, a failed read)
+// leaves no part-written file under the target's name: the entry goes when it
+// still names the file the copy opened.
+void RemovePartialTarget(int targetFolder, const std::string& target, const struct stat& opened) {
+  struct stat now {};
+  if (fstatat(targetFolder, target.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == opened.st_dev &&
+      now.st_ino == opened.st_ino) {
+    unlinkat(targetFolder, target.c_str(), 0);
+  }
+}
+
 }  // namespace
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -82,24 +103,29 @@ bool CopyFileData(const std::string& source, const std::string& target) {
 
 bool CopyFileDataAt(int sourceFolder, const std::string& source, int targetFolder, const std::string& target) {
   if (source.empty() || target.empty()) return false;
-  const UniqueFd in(openat(sourceFolder, source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  // Neither end is opened unless it is a regular file: opening a device may
+  // act on it (a tape rewinds, a serial line's modem lines rise), and opening
+  // a pipe wakes the process at its other end.
+  struct stat seen {};
+  if (fstatat(sourceFolder, source.c_str(), &seen, 0) != 0 || !S_ISREG(seen.st_mode)) return false;
+  if (fstatat(targetFolder, target.c_str(), &seen, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(seen.st_mode)) return false;
+  const UniqueFd in(openat(sourceFolder, source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat from {};
   if (!in.IsValid() || fstat(in.Get(), &from) != 0 || !S_ISREG(from.st_mode)) return false;
-  // Neither open waits on a pipe (O_NONBLOCK); only regular files are copied.
+  // Should an entry be swapped meanwhile, neither open waits on a pipe
+  // (O_NONBLOCK) and only regular files are copied.
   // Opened without truncating, so that copying a file onto itself can be
   // refused before any byte is lost; a link at the target is not written through.
-  const UniqueFd out(openat(targetFolder, target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  const UniqueFd out(
+      openat(targetFolder, target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
   struct stat to {};
   if (!out.IsValid() || fstat(out.Get(), &to) != 0 || !S_ISREG(to.st_mode)) return false;
   if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return false;
-  if (ftruncate(out.Get(), 0) != 0) return false;
-  // The copy keeps the source's permission bits (a staged program stays runnable).
-  if (fchmod(out.Get(), from.st_mode & 0777) != 0) return false;
-
-  Copied copied = WithCopyFileRange(in.Get(), out.Get());
-  if (copied == Copied::NotSupported) copied = WithSendfile(in.Get(), out.Get());
-  if (copied == Copied::NotSupported) copied = WithBuffer(in.Get(), out.Get()) ? Copied::Done : Copied::Failed;
-  return copied == Copied::Done;
+  if (ftruncate(out.Get(), 0) != 0 || !CopyOpenFile(in.Get(), out.Get(), from)) {
+    RemovePartialTarget(targetFolder, target, to);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform::posix

@@ -9,7 +9,8 @@ namespace platform::posix {
 // Copies the file at source over the file at target (created when missing,
 // truncated when present), with the source's permission bits. Fails when the
 // source is not a regular file, when the target is a link or the source file
-// itself, or on any read or write error.
+// itself, or on any read or write error; a copy that fails once the target
+// was emptied removes it, so that no part-written file keeps its name.
 bool CopyFileData(const std::string& source, const std::string& target);
 
 // The same, with source and target named relative to open folders (AT_FDCWD
