@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -37,6 +39,9 @@ using platform::posix::UniqueFd;
 constexpr int kChannel = 3;
 // Between two looks for new processes of the tree; ends are seen at once.
 constexpr int kScanMilliseconds = 200;
+// Descriptors that watches leave free, so that a scan of /proc can always
+// open what it reads: members beyond them are followed by the scans alone.
+constexpr int kScanReserve = 8;
 
 UniqueFd PidfdOpen(pid_t pid) { return UniqueFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))); }
 
@@ -65,13 +70,21 @@ class HelperSystem final : public FollowerSystem {
  public:
   void Keep(std::uint32_t id, UniqueFd pidfd) { mWatched[id] = std::move(pidfd); }
 
+  explicit HelperSystem(int descriptorLimit) : mDescriptorLimit(descriptorLimit) {}
+
   std::uint32_t OwnId() override { return static_cast<std::uint32_t>(getpid()); }
-  std::vector<ProcInfo> Scan() override { return platform::posix::ScanProcesses(platform::posix::ProcNames::Skip); }
+  // A scan that does not list this very process could not read /proc.
+  bool Scan(std::vector<ProcInfo>& scan) override {
+    scan = platform::posix::ScanProcesses(platform::posix::ProcNames::Skip);
+    const std::uint32_t own = OwnId();
+    return std::any_of(scan.begin(), scan.end(), [own](const ProcInfo& info) { return info.Id == own; });
+  }
   std::string NameOf(std::uint32_t id) override { return platform::posix::ReadProcName(id); }
 
   bool Watch(std::uint32_t id, std::uint64_t startTicks) override {
     UniqueFd pidfd = PidfdOpen(static_cast<pid_t>(id));
-    if (!pidfd.IsValid()) return false;
+    // The lowest free descriptor comes back: one among the last few is refused.
+    if (!pidfd.IsValid() || pidfd.Get() >= mDescriptorLimit - kScanReserve) return false;
     // Read after the open: the pidfd is of this very process, not of a later
     // one under the same id.
     ProcInfo info;
@@ -111,8 +124,22 @@ class HelperSystem final : public FollowerSystem {
   void Report(const TreeReport& report) override { Send(report); }
 
  private:
+  const int mDescriptorLimit;
   std::map<std::uint32_t, UniqueFd> mWatched;
 };
+
+// The number of descriptors this process may have, as many as allowed: one
+// per watched process of the tree.
+int RaiseDescriptorLimit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 1024;
+  if (files.rlim_cur < files.rlim_max) {
+    const rlim_t before = files.rlim_cur;
+    files.rlim_cur = files.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &files) != 0) files.rlim_cur = before;
+  }
+  return files.rlim_cur > static_cast<rlim_t>(INT_MAX) ? INT_MAX : static_cast<int>(files.rlim_cur);
+}
 
 void ReportLaunchFailed(int error) {
   TreeReport report;
@@ -125,12 +152,7 @@ void ReportLaunchFailed(int error) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  // One descriptor per process of the tree that is watched: as many as allowed.
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
+  const int descriptorLimit = RaiseDescriptorLimit();
   // Orphans of the tree come here from now on, whatever sessions they make.
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     ReportLaunchFailed(errno);
@@ -164,7 +186,7 @@ int main(int argc, char** argv) {
   launched.Id = static_cast<std::uint32_t>(pid);
   Send(launched, pidfd.Get());
 
-  HelperSystem system;
+  HelperSystem system(descriptorLimit);
   const bool watched = pidfd.IsValid();
   if (watched) system.Keep(static_cast<std::uint32_t>(pid), std::move(pidfd));
   platform::posix::TreeFollower follower(system, static_cast<std::uint32_t>(pid), info.StartTicks, watched,
