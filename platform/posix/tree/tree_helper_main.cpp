@@ -163,6 +163,11 @@ int main(int argc, char** argv) {
   while ((received = recv(kChannel, &go, 1, 0)) < 0 && errno == EINTR) {
   }
   if (received != 1) return 1;  // the program went away before the launch
+  // The go-ahead is sent as soon as this helper has been started: a program
+  // that has ended since (killed while it waited for the answer) left it
+  // behind, and nobody would follow what this helper launched.
+  pollfd peer{kChannel, POLLRDHUP, 0};
+  if (poll(&peer, 1, 0) > 0 && (peer.revents & (POLLHUP | POLLRDHUP)) != 0) return 1;
 
   platform::posix::SpawnSettings settings;
   settings.ChangeDirectory(argv[1]);
