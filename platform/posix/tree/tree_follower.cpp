@@ -16,11 +16,6 @@ TreeFollower::TreeFollower(FollowerSystem& system, std::uint32_t launched, std::
   mMembers[launched] = Member{mOwnId, launchedStartTicks, watched};
 }
 
-void TreeFollower::Run() {
-  while (Round()) {
-  }
-}
-
 bool TreeFollower::Round() {
   // 1. Which members have ended: the watched ones by their watch, the others
   // by the last scan (then without waiting).

@@ -81,8 +81,6 @@ class TreeFollower {
   // once the whole tree has ended and been reported: no member left and no
   // child left.
   bool Round();
-  // Rounds until the tree has ended.
-  void Run();
 
  private:
   struct Member {

@@ -1,6 +1,7 @@
 // nvk_tree_helper: launches one program for install method 1 as a child
 // subreaper and reports that program's whole process tree to the program
-// that started it, then ends once the tree has ended.
+// that started it, then ends once the tree has ended, or once the program
+// that started it has gone (nobody follows the tree any more).
 // Usage: nvk_tree_helper FOLDER PROGRAM [ARGUMENT...], with descriptor 3 a
 // SOCK_SEQPACKET socket to the starting program. The helper waits for one
 // byte on it (the program now leaves this helper's tree to its reports),
@@ -141,6 +142,13 @@ int RaiseDescriptorLimit() {
   return files.rlim_cur > static_cast<rlim_t>(INT_MAX) ? INT_MAX : static_cast<int>(files.rlim_cur);
 }
 
+// Whether the starting program has closed its end of the socket (it has
+// ended, or no longer takes reports).
+bool ProgramGone() {
+  pollfd peer{kChannel, POLLRDHUP, 0};
+  return poll(&peer, 1, 0) > 0 && (peer.revents & (POLLHUP | POLLRDHUP)) != 0;
+}
+
 void ReportLaunchFailed(int error) {
   TreeReport report;
   report.What = TreeReport::Kind::LaunchFailed;
@@ -166,8 +174,7 @@ int main(int argc, char** argv) {
   // The go-ahead is sent as soon as this helper has been started: a program
   // that has ended since (killed while it waited for the answer) left it
   // behind, and nobody would follow what this helper launched.
-  pollfd peer{kChannel, POLLRDHUP, 0};
-  if (poll(&peer, 1, 0) > 0 && (peer.revents & (POLLHUP | POLLRDHUP)) != 0) return 1;
+  if (ProgramGone()) return 1;
 
   platform::posix::SpawnSettings settings;
   settings.ChangeDirectory(argv[1]);
@@ -196,6 +203,11 @@ int main(int argc, char** argv) {
   if (watched) system.Keep(static_cast<std::uint32_t>(pid), std::move(pidfd));
   platform::posix::TreeFollower follower(system, static_cast<std::uint32_t>(pid), info.StartTicks, watched,
                                          kScanMilliseconds);
-  follower.Run();
+  // Once the program has gone, the tree's processes run on as those of a
+  // plain launch do: its orphans go to the system, as they would without
+  // this helper, rather than to a helper that nobody listens to.
+  while (follower.Round()) {
+    if (ProgramGone()) break;
+  }
   return 0;
 }
