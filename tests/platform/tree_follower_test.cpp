@@ -305,4 +305,24 @@ TEST_F(TreeFollowerTest, ScansThatFailStopNobodyAndDelayStopsUntilAScanSucceeds)
   EXPECT_TRUE(mSystem.ZombieChildrenOfHelper().empty());
 }
 
+// Without a process table that can be read at all, the end of the last child
+// still ends the follower: nothing of the tree can run without a child of
+// the subreaper above it.
+TEST_F(TreeFollowerTest, WithScansThatAlwaysFailTheLastChildsEndEndsTheTree) {
+  mSystem.FailScans(1000);
+  mSystem.Spawn(300, kInstaller);
+  mSystem.Spawn(301, 300);
+  EXPECT_TRUE(mFollower.Round());
+  mSystem.End(300);  // 301 comes to the helper
+  mSystem.End(kInstaller);
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_TRUE(mSystem.Reports().empty()) << "a stop came from a scan that showed nothing";
+  mSystem.End(301);
+  EXPECT_FALSE(mFollower.Round());
+  // 301 was never seen running: found when it was reaped.
+  EXPECT_EQ(mSystem.Reports(), (Lines{"start 301 under 200", "stop 301 under 200", "stop 200 under 100"}));
+  EXPECT_TRUE(mSystem.ZombieChildrenOfHelper().empty());
+}
+
 }  // namespace

@@ -39,7 +39,15 @@ bool TreeFollower::Round() {
       found->second.Watched = false;
       found->second.SeenEnded = true;
     }
-    return ReapEnded() || !mMembers.empty();
+    if (ReapEnded()) return true;
+    // No child left: every process of the tree would be one, or below one,
+    // so the whole tree has ended and left nothing to find.
+    for (const auto& [id, member] : mMembers) {
+      if (member.Watched) mSystem.Unwatch(id);
+      ReportStop(id, member.Parent);
+    }
+    mMembers.clear();
+    return false;
   }
   Discover(scan);
   // 3. Only now their stops.
