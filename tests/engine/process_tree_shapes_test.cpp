@@ -81,6 +81,11 @@ TEST_F(ProcessTreeShapes, ThreeHundredChildrenAtOnce) {
   ExpectWaitedForTheWholeTree(Run("many"), 301);
 }
 
+// The end of a process's first thread is not the process's end.
+TEST_F(ProcessTreeShapes, AChildWhoseFirstThreadEndsWhileAnotherWorksOn) {
+  ExpectWaitedForTheWholeTree(Run("threads"), 2);
+}
+
 // Unprivileged: the same shapes, an installer that ends at once, and an
 // orphan of this program's own child that must stay outside the tree. After
 // each run the helper is gone and nothing of the tree is left a zombie.
@@ -142,6 +147,12 @@ TEST_F(UnprivilegedProcessTreeShapes, ADoubleForkedDaemonInASessionOfItsOwn) {
 TEST_F(UnprivilegedProcessTreeShapes, ThreeHundredChildrenAtOnce) {
   const tree_run::TreeRun run = Run("many");
   ExpectWaitedForTheWholeTree(run, 301);
+  ExpectNothingLeftBehind(run);
+}
+
+TEST_F(UnprivilegedProcessTreeShapes, AChildWhoseFirstThreadEndsWhileAnotherWorksOn) {
+  const tree_run::TreeRun run = Run("threads");
+  ExpectWaitedForTheWholeTree(run, 2);
   ExpectNothingLeftBehind(run);
 }
 
