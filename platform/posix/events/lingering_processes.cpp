@@ -9,24 +9,17 @@
 
 namespace platform::posix {
 
-namespace {
-
-// Whether the process under the id runs on, started no later than the report
-// (a later one is another process under the same id).
-bool RunsOn(const KernelProcessEvent& exit, ProcInfo& info) {
-  return ReadProcStat(exit.Id, info) && !info.Zombie && !info.Exiting && info.StartTicks <= exit.Ticks;
-}
-
-}  // namespace
-
 bool LingeringProcesses::Hold(const KernelProcessEvent& exit) {
-  // Nearly every report is of a process that has ended: one read tells.
-  ProcInfo before;
-  if (!RunsOn(exit, before)) return false;
-  // Read again once opened: the pidfd is of this very process.
+  // Nearly every report is of a process that has ended: gone already, or a
+  // zombie whose pidfd is readable. A few system calls tell, no /proc read.
   UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(exit.Id), 0)));
-  ProcInfo after;
-  if (!pidfd.IsValid() || !RunsOn(exit, after) || after.StartTicks != before.StartTicks) return false;
+  if (!pidfd.IsValid()) return false;
+  pollfd ended{pidfd.Get(), POLLIN, 0};
+  if (poll(&ended, 1, 0) != 0) return false;
+  // It runs on: this very process, unless it started after the report (a
+  // later process under the same id).
+  ProcInfo info;
+  if (!ReadProcStat(exit.Id, info) || info.StartTicks > exit.Ticks) return false;
   mHeld.push_back(Held{exit, std::move(pidfd)});
   return true;
 }
