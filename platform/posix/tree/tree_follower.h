@@ -78,9 +78,9 @@ class TreeFollower {
   // members, (4) reaps every ended child. When the scan fails, (2) and (3)
   // wait for a round whose scan succeeds: the ended members are let go of
   // their watches and kept as seen ended, the others as they were; unless
-  // no child is left, which ends the whole tree at once. False
-  // once the whole tree has ended and been reported: no member left and no
-  // child left.
+  // no child is left, which ends the whole tree at once. False once the
+  // whole tree has ended and been reported: no member left and no child
+  // left.
   bool Round();
 
  private:

@@ -69,9 +69,9 @@ void Send(const TreeReport& report, int attached = -1) {
 
 class HelperSystem final : public FollowerSystem {
  public:
-  void Keep(std::uint32_t id, UniqueFd pidfd) { mWatched[id] = std::move(pidfd); }
-
   explicit HelperSystem(int descriptorLimit) : mDescriptorLimit(descriptorLimit) {}
+
+  void Keep(std::uint32_t id, UniqueFd pidfd) { mWatched[id] = std::move(pidfd); }
 
   std::uint32_t OwnId() override { return static_cast<std::uint32_t>(getpid()); }
   // A scan that does not list this very process could not read /proc.
