@@ -8,10 +8,12 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -79,6 +81,11 @@ TEST_F(ProcessTreeShapes, ThreeHundredChildrenAtOnce) {
   ExpectWaitedForTheWholeTree(Run("many"), 301);
 }
 
+// The end of a process's first thread is not the process's end.
+TEST_F(ProcessTreeShapes, AChildWhoseFirstThreadEndsWhileAnotherWorksOn) {
+  ExpectWaitedForTheWholeTree(Run("threads"), 2);
+}
+
 // Unprivileged: the same shapes, an installer that ends at once, and an
 // orphan of this program's own child that must stay outside the tree. After
 // each run the helper is gone and nothing of the tree is left a zombie.
@@ -143,6 +150,12 @@ TEST_F(UnprivilegedProcessTreeShapes, ThreeHundredChildrenAtOnce) {
   ExpectNothingLeftBehind(run);
 }
 
+TEST_F(UnprivilegedProcessTreeShapes, AChildWhoseFirstThreadEndsWhileAnotherWorksOn) {
+  const tree_run::TreeRun run = Run("threads");
+  ExpectWaitedForTheWholeTree(run, 2);
+  ExpectNothingLeftBehind(run);
+}
+
 TEST_F(UnprivilegedProcessTreeShapes, AnInstallerThatEndsAtOnceStartingNothing) {
   const tree_run::TreeRun run = Run("quick");
   ExpectWaitedForTheWholeTree(run, 1);
@@ -196,6 +209,27 @@ TEST_F(UnprivilegedProcessTreeShapes, AFileThatCannotRunFailsTheLaunchAndLeavesN
   EXPECT_EQ(launched, nullptr);
   events.Unsubscribe(subscription);
   ExpectNothingLeftBehind(tree_run::TreeRun{});
+}
+
+// A user whose descriptor limit is low: the helper can watch only some of
+// the 300 children that keep coming and follows the rest by its scans,
+// which must still read /proc (a scan that could not is no sign that they
+// ended). Its ctest entry runs this suite alone, as the limit set here holds
+// for the rest of the process.
+class UnprivilegedFewDescriptors : public UnprivilegedProcessTreeShapes {
+ protected:
+  void SetUp() override {
+    UnprivilegedProcessTreeShapes::SetUp();
+    const rlimit few{kDescriptors, kDescriptors};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0) << std::strerror(errno);
+  }
+  static constexpr rlim_t kDescriptors = 64;
+};
+
+TEST_F(UnprivilegedFewDescriptors, ThreeHundredChildrenOneAfterAnother) {
+  const tree_run::TreeRun run = Run("stream");
+  ExpectWaitedForTheWholeTree(run, 301);
+  ExpectNothingLeftBehind(run);
 }
 
 }  // namespace

@@ -67,8 +67,15 @@ class FakeSystem final : public FollowerSystem {
   std::vector<std::uint32_t> ReapedIds() const { return mReaped; }
 
   std::uint32_t OwnId() override { return kHelper; }
-  std::vector<ProcInfo> Scan() override {
-    std::vector<ProcInfo> scan;
+  // The next count scans fail (the table cannot be read).
+  void FailScans(int count) { mFailingScans = count; }
+
+  bool Scan(std::vector<ProcInfo>& scan) override {
+    scan.clear();
+    if (mFailingScans > 0) {
+      --mFailingScans;
+      return false;
+    }
     for (const auto& [id, process] : mProcesses) {
       ProcInfo info;
       info.Id = id;
@@ -82,7 +89,7 @@ class FakeSystem final : public FollowerSystem {
       mAfterScan = nullptr;
       action();
     }
-    return scan;
+    return true;
   }
   std::string NameOf(std::uint32_t id) override { return Exists(id) ? "p" + std::to_string(id) : std::string(); }
   bool Watch(std::uint32_t id, std::uint64_t startTicks) override {
@@ -131,6 +138,7 @@ class FakeSystem final : public FollowerSystem {
   std::set<std::uint32_t> mRefused;
   std::uint64_t mTicks = 10;
   std::function<void()> mAfterScan;
+  int mFailingScans = 0;
   std::vector<std::string> mReports;
   std::vector<std::uint32_t> mReaped;
 };
@@ -266,6 +274,55 @@ TEST_F(TreeFollowerTest, TheFollowerEndsOnlyWhenNoMemberAndNoChildIsLeft) {
   EXPECT_FALSE(mFollower.Round());
   EXPECT_EQ(mSystem.Reports(), (Lines{"start 300 under 200 p300", "stop 200 under 100", "stop 300 under 200"}));
   EXPECT_EQ(mSystem.ReapedIds(), (std::vector<std::uint32_t>{kInstaller, 300}));
+}
+
+// Scans that cannot read the table (no descriptor left) show nothing: no
+// member counts as ended by them, and a stop waits for a scan that can be
+// read, so that the orphans it left are reported before it.
+TEST_F(TreeFollowerTest, ScansThatFailStopNobodyAndDelayStopsUntilAScanSucceeds) {
+  mSystem.Spawn(300, kInstaller);
+  mSystem.Spawn(301, kInstaller);
+  mSystem.RefuseWatch(300);  // followed by the scans alone
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_EQ(mSystem.Reports(), (Lines{"start 300 under 200 p300", "start 301 under 200 p301"}));
+  mSystem.FailScans(3);
+  EXPECT_TRUE(mFollower.Round());
+  // 301 leaves 302 and ends while the scans fail.
+  mSystem.Spawn(302, 301);
+  mSystem.End(301);
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_EQ(mSystem.Reports().size(), 2u) << "a stop came from a scan that showed nothing";
+  EXPECT_TRUE(mFollower.Round());  // the table is read again
+  EXPECT_EQ(mSystem.Reports(), (Lines{"start 300 under 200 p300", "start 301 under 200 p301",
+                                      "start 302 under 200 p302", "stop 301 under 200"}));
+  mSystem.End(300);
+  mSystem.End(302);
+  mSystem.End(kInstaller);
+  RunToEnd();
+  const Lines reports = mSystem.Reports();
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), "stop 300 under 200"), 1);
+  EXPECT_TRUE(mSystem.ZombieChildrenOfHelper().empty());
+}
+
+// Without a process table that can be read at all, the end of the last child
+// still ends the follower: nothing of the tree can run without a child of
+// the subreaper above it.
+TEST_F(TreeFollowerTest, WithScansThatAlwaysFailTheLastChildsEndEndsTheTree) {
+  mSystem.FailScans(1000);
+  mSystem.Spawn(300, kInstaller);
+  mSystem.Spawn(301, 300);
+  EXPECT_TRUE(mFollower.Round());
+  mSystem.End(300);  // 301 comes to the helper
+  mSystem.End(kInstaller);
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_TRUE(mFollower.Round());
+  EXPECT_TRUE(mSystem.Reports().empty()) << "a stop came from a scan that showed nothing";
+  mSystem.End(301);
+  EXPECT_FALSE(mFollower.Round());
+  // 301 was never seen running: found when it was reaped.
+  EXPECT_EQ(mSystem.Reports(), (Lines{"start 301 under 200", "stop 301 under 200", "stop 200 under 100"}));
+  EXPECT_TRUE(mSystem.ZombieChildrenOfHelper().empty());
 }
 
 }  // namespace

@@ -8,9 +8,14 @@
 //             the installer ends at once;
 //   daemon    a double-forked daemon (setsid between the forks) of 2 s;
 //   many      300 children at once, living 0.2 s to 3.2 s, staggered;
+//   stream    300 children, one every 5 ms, each living 2 s; the installer
+//             ends after the last;
+//   threads   a child whose first thread ends at once while a second one
+//             works 2 s and then ends it; the installer ends at once;
 //   quick     ends at once, starting nothing;
 //   leaves    a child of 6 s that outlives it (an orphan); ends at once.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -89,13 +94,32 @@ void Many() {
   for (long i = 0; i < 300; ++i) Fork([i] { SleepMs(200 + 10 * i); });
 }
 
+void Stream() {
+  for (int i = 0; i < 300; ++i) {
+    Fork([] { SleepMs(2000); });
+    SleepMs(5);
+  }
+}
+
+void Threads() {
+  Fork([] {
+    pthread_t worker;
+    const auto work = [](void*) -> void* {
+      SleepMs(2000);
+      End();
+    };
+    // The process goes on in its second thread alone.
+    if (pthread_create(&worker, nullptr, work, nullptr) == 0) pthread_exit(nullptr);
+  });
+}
+
 void Leaves() { Fork([] { SleepMs(6000); }); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: tree_shapes helpers|children|early|daemon|many|quick|leaves LOG\n");
+    std::fprintf(stderr, "usage: tree_shapes helpers|children|early|daemon|many|stream|threads|quick|leaves LOG\n");
     return 2;
   }
   gLog = argv[2];
@@ -107,6 +131,8 @@ int main(int argc, char** argv) {
   if (shape == "children") Children();
   if (shape == "daemon") Daemon();
   if (shape == "many") Many();
+  if (shape == "stream") Stream();
+  if (shape == "threads") Threads();
   if (shape == "leaves") Leaves();
   End();
 }

@@ -32,7 +32,8 @@ bool ParseNumber(std::string_view text, Number& number) {
 constexpr std::uint32_t kExiting = 0x4;
 
 // The space-separated fields after the command name of a stat line: the
-// state is field 0, the parent 1, the flags 6, the start time 19.
+// state is field 0, the parent 1, the flags 6, the number of threads 17, the
+// start time 19.
 std::vector<std::string_view> FieldsAfterName(std::string_view line) {
   std::vector<std::string_view> fields;
   const std::size_t close = line.rfind(')');
@@ -54,10 +55,15 @@ bool ReadProcStat(std::uint32_t id, ProcInfo& info) {
   const std::vector<std::string_view> fields = FieldsAfterName(line);
   if (fields.size() < 20 || fields[0].empty()) return false;
   info.Id = id;
-  info.Zombie = fields[0][0] == 'Z' || fields[0][0] == 'X';
+  // State and flags are the first thread's: a process whose first thread
+  // has ended shows it as a zombie while its other threads run on. Only
+  // the last thread's end is the process's.
+  std::uint32_t threads = 0;
   std::uint32_t flags = 0;
-  if (!ParseNumber(fields[6], flags)) return false;
-  info.Exiting = (flags & kExiting) != 0;
+  if (!ParseNumber(fields[17], threads) || !ParseNumber(fields[6], flags)) return false;
+  const bool lastThread = threads <= 1;
+  info.Zombie = lastThread && (fields[0][0] == 'Z' || fields[0][0] == 'X');
+  info.Exiting = lastThread && (flags & kExiting) != 0;
   return ParseNumber(fields[1], info.ParentId) && ParseNumber(fields[19], info.StartTicks);
 }
 

@@ -15,9 +15,10 @@ struct ProcInfo {
   // The base name of the executable, else of argv[0], else the kernel's short
   // name, in the file system's bytes (UTF-8). Empty when not read or gone.
   std::string Name;
-  // Ended but not yet reaped by its parent (state Z).
+  // Ended but not yet reaped by its parent (state Z), its last thread too.
   bool Zombie = false;
-  // Its end has begun (the kernel is tearing it down; a zombie next).
+  // Its end has begun (the kernel is tearing it down; a zombie next), in
+  // its last thread.
   bool Exiting = false;
   // When the process started, in clock ticks since boot; together with the
   // id it tells one process from a later one that reuses the id.

@@ -6,6 +6,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <vector>
+
+#include "platform/posix/events/lingering_processes.h"
+
 namespace platform::posix {
 namespace {
 
@@ -23,11 +27,30 @@ void WaitForInput(int descriptor, const SourceLoopControl& control, int millisec
   }
 }
 
-void Apply(const std::vector<KernelProcessEvent>& reports, KnownProcesses& known, std::vector<ProcessEvent>& events) {
+// The same, and also until a lingering process has ended.
+void WaitForInput(int descriptor, const LingeringProcesses& lingering, const SourceLoopControl& control,
+                  int milliseconds) {
+  if (lingering.Empty()) return WaitForInput(descriptor, control, milliseconds);
+  std::vector<pollfd> polled{{control.WakeDescriptor(), POLLIN, 0}, {descriptor, POLLIN, 0}};
+  lingering.AddTo(polled);
+  while (poll(polled.data(), polled.size(), milliseconds) < 0 && errno == EINTR) {
+  }
+}
+
+// The held reports of lingering processes that have ended by now.
+void ReleaseEnded(LingeringProcesses& lingering, KnownProcesses& known, std::vector<ProcessEvent>& events) {
+  if (lingering.Empty()) return;
+  std::vector<pollfd> polled;
+  lingering.AddTo(polled);
+  if (poll(polled.data(), polled.size(), 0) > 0) lingering.Release(polled, 0, known, events);
+}
+
+void Apply(const std::vector<KernelProcessEvent>& reports, KnownProcesses& known, LingeringProcesses& lingering,
+           std::vector<ProcessEvent>& events) {
   for (const KernelProcessEvent& report : reports) {
     if (report.What == KernelProcessEvent::Type::Fork) {
       known.Started(report.Id, report.Parent, report.Ticks, events);
-    } else {
+    } else if (!lingering.Hold(report)) {
       known.Ended(report.Id, report.Ticks, events);
     }
   }
@@ -63,8 +86,9 @@ bool RunConnectorSource(ProcessConnector& connector, std::chrono::milliseconds g
                         const SourceLoopControl& control) {
   std::vector<KernelProcessEvent> reports;
   std::vector<ProcessEvent> events;
+  LingeringProcesses lingering;
   while (control.WaitWhileStalled()) {
-    WaitForInput(connector.Descriptor(), control, -1);
+    WaitForInput(connector.Descriptor(), lingering, control, -1);
     // A burst gathers for a moment: one pass over many reports costs far
     // less than a wake-up of both threads for each.
     if (gather.count() > 0) WaitForInput(-1, control, static_cast<int>(gather.count()));
@@ -82,10 +106,12 @@ bool RunConnectorSource(ProcessConnector& connector, std::chrono::milliseconds g
         dropped = true;
         continue;
       }
-      Apply(reports, known, events);
+      Apply(reports, known, lingering, events);
       reports.clear();
       if (events.size() >= kLargestBatch) control.Hand(events);
     }
+    // After every report queued before: the processes' last reports.
+    ReleaseEnded(lingering, known, events);
     control.Hand(events);
     if (dropped) {
       // What was queued before the loss has been read: the scan now tells

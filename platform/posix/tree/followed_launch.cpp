@@ -209,8 +209,9 @@ bool LaunchFollowed(const std::string& helper, const std::string& directory, con
   try {
     std::thread(ReadReports, std::move(mine), helperPid, launched.Pid, std::move(readerPidfd), run).detach();
   } catch (const std::system_error&) {
-    // No thread to be had: the service's source follows the tree again, the
-    // handle waits for the program itself, the helper still reaps the tree.
+    // No thread to be had: the service's source follows the tree again and
+    // the handle waits for the program itself; the helper, whose reports
+    // nobody takes, ends and is reaped.
     CurrentProcessEvents().EndLeaveOutTree(static_cast<std::uint32_t>(helperPid));
     launched.Run = nullptr;
     ReapWhenEnded(helperPid);

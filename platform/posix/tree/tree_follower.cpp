@@ -16,22 +16,40 @@ TreeFollower::TreeFollower(FollowerSystem& system, std::uint32_t launched, std::
   mMembers[launched] = Member{mOwnId, launchedStartTicks, watched};
 }
 
-void TreeFollower::Run() {
-  while (Round()) {
-  }
-}
-
 bool TreeFollower::Round() {
   // 1. Which members have ended: the watched ones by their watch, the others
   // by the last scan (then without waiting).
   const bool seenEnded = std::any_of(mMembers.begin(), mMembers.end(), [](const auto& m) { return m.second.SeenEnded; });
-  std::vector<std::uint32_t> ended = mSystem.EndedWatched(seenEnded ? 0 : mScanMilliseconds);
+  std::vector<std::uint32_t> ended = mSystem.EndedWatched(seenEnded && !mScanFailed ? 0 : mScanMilliseconds);
   for (const auto& [id, member] : mMembers) {
     if (member.SeenEnded) ended.push_back(id);
   }
   // 2. Everything they left behind was re-parented to this process before
   // their ends could be seen: this scan finds it.
-  Discover(mSystem.Scan());
+  std::vector<ProcInfo> scan;
+  mScanFailed = !mSystem.Scan(scan);
+  if (mScanFailed) {
+    // What they left is unknown, so are their stops: they wait for a scan
+    // that can be read. Their watches go (a descriptor each, and a watch
+    // of an ended process would end every later wait at once).
+    for (const std::uint32_t id : ended) {
+      const auto found = mMembers.find(id);
+      if (found == mMembers.end()) continue;
+      if (found->second.Watched) mSystem.Unwatch(id);
+      found->second.Watched = false;
+      found->second.SeenEnded = true;
+    }
+    if (ReapEnded()) return true;
+    // No child left: every process of the tree would be one, or below one,
+    // so the whole tree has ended and left nothing to find.
+    for (const auto& [id, member] : mMembers) {
+      if (member.Watched) mSystem.Unwatch(id);
+      ReportStop(id, member.Parent);
+    }
+    mMembers.clear();
+    return false;
+  }
+  Discover(scan);
   // 3. Only now their stops.
   for (const std::uint32_t id : ended) {
     const auto found = mMembers.find(id);

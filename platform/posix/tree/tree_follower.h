@@ -40,8 +40,10 @@ class FollowerSystem {
 
   // This process's id.
   virtual std::uint32_t OwnId() = 0;
-  // Every process now, zombies included and marked, names not read.
-  virtual std::vector<ProcInfo> Scan() = 0;
+  // Every process now, zombies included and marked, names not read, into
+  // *scan. False when the process table could not be read (no descriptor
+  // left, for one): such a scan shows nothing, not that nothing runs.
+  virtual bool Scan(std::vector<ProcInfo>& scan) = 0;
   // The executable's base name of a process; empty when it is gone.
   virtual std::string NameOf(std::uint32_t id) = 0;
   // Begins to watch a process that the scan showed with this start time.
@@ -73,11 +75,13 @@ class TreeFollower {
   // One round: waits for an end of a watched member or the scan interval,
   // then (1) takes which members have ended, (2) scans and reports every new
   // process of the tree (parents first), (3) reports the stops of the ended
-  // members, (4) reaps every ended child. False once the whole tree has ended
-  // and been reported: no member left and no child left.
+  // members, (4) reaps every ended child. When the scan fails, (2) and (3)
+  // wait for a round whose scan succeeds: the ended members are let go of
+  // their watches and kept as seen ended, the others as they were; unless
+  // no child is left, which ends the whole tree at once. False once the
+  // whole tree has ended and been reported: no member left and no child
+  // left.
   bool Round();
-  // Rounds until the tree has ended.
-  void Run();
 
  private:
   struct Member {
@@ -102,6 +106,8 @@ class TreeFollower {
   std::map<std::uint32_t, Member> mMembers;
   // Stop reported, maybe not yet reaped (by us or by its parent): id and start.
   std::map<std::uint32_t, std::uint64_t> mFinished;
+  // The last round's scan failed: the next one waits the whole interval.
+  bool mScanFailed = false;
 };
 
 }  // namespace platform::posix

@@ -1,6 +1,7 @@
 // nvk_tree_helper: launches one program for install method 1 as a child
 // subreaper and reports that program's whole process tree to the program
-// that started it, then ends once the tree has ended.
+// that started it, then ends once the tree has ended, or once the program
+// that started it has gone (nobody follows the tree any more).
 // Usage: nvk_tree_helper FOLDER PROGRAM [ARGUMENT...], with descriptor 3 a
 // SOCK_SEQPACKET socket to the starting program. The helper waits for one
 // byte on it (the program now leaves this helper's tree to its reports),
@@ -16,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -37,6 +40,9 @@ using platform::posix::UniqueFd;
 constexpr int kChannel = 3;
 // Between two looks for new processes of the tree; ends are seen at once.
 constexpr int kScanMilliseconds = 200;
+// Descriptors that watches leave free, so that a scan of /proc can always
+// open what it reads: members beyond them are followed by the scans alone.
+constexpr int kScanReserve = 8;
 
 UniqueFd PidfdOpen(pid_t pid) { return UniqueFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))); }
 
@@ -63,15 +69,23 @@ void Send(const TreeReport& report, int attached = -1) {
 
 class HelperSystem final : public FollowerSystem {
  public:
+  explicit HelperSystem(int descriptorLimit) : mDescriptorLimit(descriptorLimit) {}
+
   void Keep(std::uint32_t id, UniqueFd pidfd) { mWatched[id] = std::move(pidfd); }
 
   std::uint32_t OwnId() override { return static_cast<std::uint32_t>(getpid()); }
-  std::vector<ProcInfo> Scan() override { return platform::posix::ScanProcesses(platform::posix::ProcNames::Skip); }
+  // A scan that does not list this very process could not read /proc.
+  bool Scan(std::vector<ProcInfo>& scan) override {
+    scan = platform::posix::ScanProcesses(platform::posix::ProcNames::Skip);
+    const std::uint32_t own = OwnId();
+    return std::any_of(scan.begin(), scan.end(), [own](const ProcInfo& info) { return info.Id == own; });
+  }
   std::string NameOf(std::uint32_t id) override { return platform::posix::ReadProcName(id); }
 
   bool Watch(std::uint32_t id, std::uint64_t startTicks) override {
     UniqueFd pidfd = PidfdOpen(static_cast<pid_t>(id));
-    if (!pidfd.IsValid()) return false;
+    // The lowest free descriptor comes back: one among the last few is refused.
+    if (!pidfd.IsValid() || pidfd.Get() >= mDescriptorLimit - kScanReserve) return false;
     // Read after the open: the pidfd is of this very process, not of a later
     // one under the same id.
     ProcInfo info;
@@ -111,8 +125,29 @@ class HelperSystem final : public FollowerSystem {
   void Report(const TreeReport& report) override { Send(report); }
 
  private:
+  const int mDescriptorLimit;
   std::map<std::uint32_t, UniqueFd> mWatched;
 };
+
+// The number of descriptors this process may have, as many as allowed: one
+// per watched process of the tree.
+int RaiseDescriptorLimit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 1024;
+  if (files.rlim_cur < files.rlim_max) {
+    const rlim_t before = files.rlim_cur;
+    files.rlim_cur = files.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &files) != 0) files.rlim_cur = before;
+  }
+  return files.rlim_cur > static_cast<rlim_t>(INT_MAX) ? INT_MAX : static_cast<int>(files.rlim_cur);
+}
+
+// Whether the starting program has closed its end of the socket (it has
+// ended, or no longer takes reports).
+bool ProgramGone() {
+  pollfd peer{kChannel, POLLRDHUP, 0};
+  return poll(&peer, 1, 0) > 0 && (peer.revents & (POLLHUP | POLLRDHUP)) != 0;
+}
 
 void ReportLaunchFailed(int error) {
   TreeReport report;
@@ -125,12 +160,7 @@ void ReportLaunchFailed(int error) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  // One descriptor per process of the tree that is watched: as many as allowed.
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
+  const int descriptorLimit = RaiseDescriptorLimit();
   // Orphans of the tree come here from now on, whatever sessions they make.
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     ReportLaunchFailed(errno);
@@ -141,6 +171,10 @@ int main(int argc, char** argv) {
   while ((received = recv(kChannel, &go, 1, 0)) < 0 && errno == EINTR) {
   }
   if (received != 1) return 1;  // the program went away before the launch
+  // The go-ahead is sent as soon as this helper has been started: a program
+  // that has ended since (killed while it waited for the answer) left it
+  // behind, and nobody would follow what this helper launched.
+  if (ProgramGone()) return 1;
 
   platform::posix::SpawnSettings settings;
   settings.ChangeDirectory(argv[1]);
@@ -164,11 +198,16 @@ int main(int argc, char** argv) {
   launched.Id = static_cast<std::uint32_t>(pid);
   Send(launched, pidfd.Get());
 
-  HelperSystem system;
+  HelperSystem system(descriptorLimit);
   const bool watched = pidfd.IsValid();
   if (watched) system.Keep(static_cast<std::uint32_t>(pid), std::move(pidfd));
   platform::posix::TreeFollower follower(system, static_cast<std::uint32_t>(pid), info.StartTicks, watched,
                                          kScanMilliseconds);
-  follower.Run();
+  // Once the program has gone, the tree's processes run on as those of a
+  // plain launch do: its orphans go to the system, as they would without
+  // this helper, rather than to a helper that nobody listens to.
+  while (follower.Round()) {
+    if (ProgramGone()) break;
+  }
   return 0;
 }
