@@ -142,7 +142,9 @@ bool DeleteFolder(const std::u16string& folder) {
 
 ResetOutcome ResetBootOption(const std::u16string& folder, const std::u16string& name, const StopRequest& stop) {
   std::vector<std::u16string> steps;
-  if (!SettingsFileSteps(name, platform::PathDelimitersOfPlatform(), &steps)) return ResetOutcome::Failed;
+  // Split as the file system would read the name: on Windows "/" leads into
+  // (or out of) a folder just as "\" does.
+  if (!SettingsFileSteps(name, platform::FileSystemDelimitersOfPlatform(), &steps)) return ResetOutcome::Failed;
   std::unique_ptr<platform::FolderWalk> walk =
       platform::CurrentFiles().OpenFolder(IncludeTrailingPathDelimiter(folder), platform::FollowLink::No);
   if (walk == nullptr) return ResetOutcome::Failed;

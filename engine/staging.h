@@ -67,7 +67,8 @@ bool DeleteFolder(const std::u16string& folder);
 enum class ResetOutcome { Done, Failed, Stopped };
 
 // Resets the BootOption lines of the settings file named by name relative to
-// folder (steps as SettingsFileSteps takes them). Every step is opened
+// folder (steps as SettingsFileSteps takes them, split by every separator the
+// file system honours: on Windows "/" too). Every step is opened
 // beneath the folder without following a link; a file that is missing
 // (also below a step that is not a real folder) is left alone. Only a
 // regular file of at most kMaxSettingsFileBytes is read; it is written once,

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -587,6 +588,49 @@ TEST_F(RealFilesTest, TargetSpelledAnotherWayIsRecognised) {
   for (char16_t& c : viaZ) c = c == u'/' ? u'\\' : c;
   ExpectTargetNotEntered(mRoot, WithDelimiter(mRoot), viaZ, mRoot / "zdrive");
 }
+// Every call of a walk that takes a name stays in the walk's folder: a name
+// that the file system would follow elsewhere reaches nothing.
+TEST_F(RealFilesTest, WalkNamesThatWouldLeaveTheFolderReachNothing) {
+  Write(mRoot / "walk" / "inner" / "own.txt", "own");
+  Write(mRoot / "outside.txt", "outside");
+  fs::create_directories(mRoot / "empty");
+  SetAttributes(mRoot / "outside.txt", FILE_ATTRIBUTE_READONLY);
+  const std::unique_ptr<platform::FolderWalk> walk =
+      platform::CurrentFiles().OpenFolder(Folder("walk"), platform::FollowLink::No);
+  ASSERT_NE(walk, nullptr);
+  const std::unique_ptr<platform::FolderWalk> target =
+      platform::CurrentFiles().OpenFolder(Folder("walk/inner"), platform::FollowLink::No);
+  ASSERT_NE(target, nullptr);
+  const std::map<std::string, std::string> before = Snapshot(mRoot);
+  for (const std::u16string up : {u"..\\", u"../", u"inner/../../", u"inner\\..\\..\\"}) {
+    SCOPED_TRACE(platform::WideToUtf8(up));
+    std::string bytes;
+    EXPECT_EQ(walk->ReadFile(up + u"outside.txt", 1000, &bytes), platform::FileRead::Refused);
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(walk->WriteFile(up + u"outside.txt", "changed"));
+    EXPECT_FALSE(walk->WriteFile(up + u"made.txt", "made"));
+    EXPECT_FALSE(walk->ClearAttributes(up + u"outside.txt"));
+    EXPECT_FALSE(walk->DeleteEntry(up + u"outside.txt"));
+    EXPECT_FALSE(walk->RemoveSubfolder(up + u"empty"));
+    EXPECT_EQ(walk->OpenSubfolder(up + u"empty"), nullptr);
+    bool created = true;
+    EXPECT_EQ(walk->CreateSubfolder(up + u"newfolder", &created), nullptr);
+    EXPECT_FALSE(created);
+    EXPECT_FALSE(walk->CopyFileInto(u"inner/own.txt", *target)) << "a name, not a path, is copied";
+    EXPECT_EQ(Snapshot(mRoot), before);
+    EXPECT_NE(Attributes(mRoot / "outside.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+  }
+  for (const std::u16string self : {u".", u".."}) {
+    EXPECT_EQ(walk->OpenSubfolder(self), nullptr);
+    EXPECT_FALSE(walk->RemoveSubfolder(self));
+  }
+  // The walk's own entries are reached as before.
+  std::string bytes;
+  std::unique_ptr<platform::FolderWalk> inner = walk->OpenSubfolder(u"inner");
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(inner->ReadFile(u"own.txt", 1000, &bytes), platform::FileRead::Read);
+  EXPECT_EQ(bytes, "own");
+}
 #else
 // Runs the body in a child process; returns its exit status (0: passed).
 template <class Body>
@@ -895,6 +939,10 @@ TEST_F(ScratchTempStagingTest, SettingsFileNamesThatLeaveTheStagedFolderFailAndT
 #ifdef _WIN32
   names.push_back(u"C:boot.ini");
   names.push_back(u"boot.ini:stream");
+  // The file system climbs on "/" as it does on "\".
+  names.push_back(u"../../../" + W(mSentinel.filename()) + u"/boot.ini");
+  names.push_back(u"data/../../boot.ini");
+  names.push_back(u"..\\" + W(mSentinel.filename()) + u"/../Tb/boot.ini");
 #endif
   for (const std::u16string& name : names) {
     SCOPED_TRACE(platform::WideToUtf8(name));
@@ -907,6 +955,17 @@ TEST_F(ScratchTempStagingTest, SettingsFileNamesThatLeaveTheStagedFolderFailAndT
   mRequest.BootOptionFile = u"boot.ini";
   EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
   EXPECT_EQ(Read(mTemp / "Tb" / "boot.ini"), "BootOption=0\r\n");
+}
+
+// A name written with either separator leads to the file beneath the folder.
+TEST_F(RealFilesTest, SettingsFileNamedWithEitherSeparatorIsResetBeneathItsFolder) {
+  const fs::path folder = mRoot / "staged";
+  Write(folder / "a" / "b" / "x.ini", "BootOption=1\r\n");
+  Write(folder / "a" / "y.ini", "BootOption=2\r\n");
+  EXPECT_EQ(engine::ResetBootOption(W(folder), u"a/b/x.ini"), engine::ResetOutcome::Done);
+  EXPECT_EQ(Read(folder / "a" / "b" / "x.ini"), "BootOption=0\r\n");
+  EXPECT_EQ(engine::ResetBootOption(W(folder), u"a\\b/../y.ini"), engine::ResetOutcome::Done);
+  EXPECT_EQ(Read(folder / "a" / "y.ini"), "BootOption=0\r\n");
 }
 
 #ifdef _WIN32
