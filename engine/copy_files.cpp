@@ -14,6 +14,16 @@ namespace {
 
 constexpr std::u16string_view kRecurseFlag = u"/E";
 
+// A source is split where the file system splits it when it opens the path:
+// on Windows at "/" as well as at "\", so that "C:/Inst/Tb/" names that
+// folder and not the drive "C:". The folder part comes with a trailing
+// delimiter ("C:" becomes "C:\").
+std::u16string SourceFolderPart(std::u16string_view source) {
+  const common::PathDelimiters& delimiters = platform::FileSystemDelimitersOfPlatform();
+  const std::u16string folder = common::FolderPart(source, delimiters);
+  return folder.empty() ? folder : common::WithTrailingDelimiter(folder, delimiters);
+}
+
 // One copy of a folder specification and its subfolders.
 struct FolderCopy {
   bool Recurse = false;
@@ -89,20 +99,20 @@ bool CopyOpenFolder(platform::FolderWalk& source, const std::u16string& sourceFo
 // folder, created with its missing parents. A source without a folder part
 // would name the root once its delimiter is added: it copies nothing.
 bool CopyFolderSpecification(const std::u16string& source, const std::u16string& target, FolderCopy& copy) {
-  const std::u16string sourceFolder = ExtractFilePath(source);
+  const std::u16string sourceFolder = SourceFolderPart(source);
   if (sourceFolder.empty() || target.empty()) return false;
   platform::FileServices& files = platform::CurrentFiles();
   const bool targetExisted = DirectoryExists(target);
   ForceFolder(target);
   const std::unique_ptr<platform::FolderWalk> from =
-      files.OpenFolder(IncludeTrailingPathDelimiter(sourceFolder), platform::FollowLink::Yes);
+      files.OpenFolder(sourceFolder, platform::FollowLink::Yes);
   if (from == nullptr) return false;
   const std::unique_ptr<platform::FolderWalk> into =
       files.OpenFolder(IncludeTrailingPathDelimiter(target), platform::FollowLink::Yes);
   if (into == nullptr) return false;
   if (!targetExisted) into->SetPermissionBits(from->PermissionBits());
   copy.Target = into->Identity();
-  return CopyOpenFolder(*from, IncludeTrailingPathDelimiter(sourceFolder), *into, copy) && copy.Complete &&
+  return CopyOpenFolder(*from, sourceFolder, *into, copy) && copy.Complete &&
          !copy.Stopped;
 }
 
@@ -129,7 +139,10 @@ bool CopyFiles(const std::u16string& source, const std::u16string& target, const
                const std::u16string& exclusions, const std::function<bool()>& stop) {
   if (FileExists(source)) {
     std::u16string file = target;
-    if (DirectoryExists(target)) file = IncludeTrailingPathDelimiter(target) + ExtractFileName(source);
+    if (DirectoryExists(target)) {
+      file = IncludeTrailingPathDelimiter(target) +
+             common::FileNamePart(source, platform::FileSystemDelimitersOfPlatform());
+    }
     return CopyOneFile(source, file, exclusions);
   }
   FolderCopy copy{Pos(kRecurseFlag, AnsiUpperCase(flags)) > 0, ExclusionSet(exclusions), {}, true, stop, false};

@@ -29,6 +29,8 @@ bool RunCopyFile(const std::u16string& parameters);
 // Copies an existing file (into an existing target folder under its own
 // name, else to the target path), or else the entries of the folder part of
 // source into the target folder, which is created with its missing parents.
+// The source's folder and file-name parts are split where the file system
+// splits a path it opens (Windows: at "/" as well as at "\").
 // A source without a folder part (empty, ".", "..", a bare name or mask) and
 // an empty target copy nothing and give false. The file-name part of a folder
 // specification is not a filter. With "/E" anywhere in the upper-cased flags,

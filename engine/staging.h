@@ -28,7 +28,8 @@ using StopRequest = std::function<bool()>;
 // Stages the folder that request.StageSource names ("0" or empty: none; "1":
 // the folder of launchPath, written back into StageSource) into the
 // temporary folder under its last folder name, and returns the path to
-// launch there. Sets stagedFolder (without a trailing delimiter) when it
+// launch there (StageSource and launchPath are split as the copy splits its
+// source: on Windows at "/" too). Sets stagedFolder (without a trailing delimiter) when it
 // stages, and leaves it empty when nothing is staged: for "0" or empty, for a
 // source without a last folder name, or when the temporary folder is unknown.
 // Refused, with nothing touched: a source without a folder part (a bare

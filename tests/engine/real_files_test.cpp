@@ -171,6 +171,20 @@ TEST_F(RealFilesTest, FolderSpecificationsMasksAndTrailingDelimiters) {
   EXPECT_EQ(Tree(mRoot / "up"), (Names{"root.txt"}));
 }
 
+// A source ending in "/" names that folder wherever the other delimiters
+// are "\": its entries are copied, not its parent's (nor, for "C:/...", the
+// drive's root), and its file name is what follows the last "/".
+TEST_F(RealFilesTest, SourcesWrittenWithForwardSlashesNameTheirOwnFolder) {
+  const std::u16string slashed = At("src") + u"/";
+  EXPECT_TRUE(engine::RunCopyFile(slashed + u"," + At("d1")));
+  EXPECT_EQ(Tree(mRoot / "d1"), kOwnFiles);
+  EXPECT_TRUE(engine::RunCopyFile(slashed + u"*.*," + At("d2") + u",/E," + slashed + u"sub"));
+  EXPECT_EQ(Tree(mRoot / "d2"), (Names{"a.txt", "b.log", "tmp/", "tmp/t.txt"})) << "excluded as the source is written";
+  fs::create_directories(mRoot / "d3");
+  EXPECT_TRUE(engine::RunCopyFile(slashed + u"a.txt," + At("d3")));
+  EXPECT_EQ(Tree(mRoot / "d3"), (Names{"a.txt"}));
+}
+
 TEST_F(RealFilesTest, FileSourcesAndTheirTargets) {
   fs::create_directories(mRoot / "dst");
   EXPECT_TRUE(engine::RunCopyFile(At("src/a.txt") + u"," + At("dst")));
@@ -308,6 +322,23 @@ TEST_F(RealStagingTest, StageSourceValues) {
   EXPECT_TRUE(fs::exists(mStagedPath / "root.txt"));
   EXPECT_TRUE(fs::exists(mStagedPath / mName / "setup.exe"));
   EXPECT_FALSE(fs::exists(mStagedPath / "setup.exe")) << "the left-over copy was emptied first";
+}
+
+// The source folder and the launch path written with "/" stage and launch as
+// with the platform's own delimiter.
+TEST_F(RealStagingTest, SourceAndLaunchPathWrittenWithForwardSlashes) {
+  std::u16string forward = WithDelimiter(mSource);
+  for (char16_t& c : forward) c = c == u'\\' ? u'/' : c;
+  const std::u16string sources[] = {W(mSource) + u"/", forward};
+  for (const std::u16string& source : sources) {
+    SCOPED_TRACE(platform::WideToUtf8(source));
+    mRequest.StageSource = source;
+    mRequest.FileName = forward + u"setup.exe";
+    const engine::StageResult result = Stage();
+    EXPECT_EQ(result.Outcome, engine::StageOutcome::Launch);
+    EXPECT_EQ(result.LaunchPath, W(mStagedPath / "setup.exe"));
+    EXPECT_EQ(Tree(mStagedPath), (Names{"data/", "data/more.bin", "setup.exe"}));
+  }
 }
 
 TEST_F(RealStagingTest, LeftOverStagedFolderIsEmptiedFirst) {
