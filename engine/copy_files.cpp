@@ -14,16 +14,6 @@ namespace {
 
 constexpr std::u16string_view kRecurseFlag = u"/E";
 
-// A source is split where the file system splits it when it opens the path:
-// on Windows at "/" as well as at "\", so that "C:/Inst/Tb/" names that
-// folder and not the drive "C:". The folder part comes with a trailing
-// delimiter ("C:" becomes "C:\").
-std::u16string SourceFolderPart(std::u16string_view source) {
-  const common::PathDelimiters& delimiters = platform::FileSystemDelimitersOfPlatform();
-  const std::u16string folder = common::FolderPart(source, delimiters);
-  return folder.empty() ? folder : common::WithTrailingDelimiter(folder, delimiters);
-}
-
 // One copy of a folder specification and its subfolders.
 struct FolderCopy {
   bool Recurse = false;
@@ -96,10 +86,10 @@ bool CopyOpenFolder(platform::FolderWalk& source, const std::u16string& sourceFo
 }
 
 // A folder specification: the entries of its folder part into the target
-// folder, created with its missing parents. A source without a folder part
-// would name the root once its delimiter is added: it copies nothing.
+// folder, created with its missing parents. A source without a folder part,
+// or with only a drive, copies nothing (SourceFolderOf).
 bool CopyFolderSpecification(const std::u16string& source, const std::u16string& target, FolderCopy& copy) {
-  const std::u16string sourceFolder = SourceFolderPart(source);
+  const std::u16string sourceFolder = SourceFolderOf(source);
   if (sourceFolder.empty() || target.empty()) return false;
   platform::FileServices& files = platform::CurrentFiles();
   const bool targetExisted = DirectoryExists(target);
@@ -125,6 +115,14 @@ ExclusionSet::ExclusionSet(const std::u16string& exclusions) {
 
 bool ExclusionSet::Contains(const std::u16string& path) const {
   return !mPaths.empty() && mPaths.count(AnsiUpperCase(path)) != 0;
+}
+
+std::u16string SourceFolderOf(std::u16string_view source) {
+  const common::PathDelimiters& delimiters = platform::FileSystemDelimitersOfPlatform();
+  const std::u16string folder = common::FolderPart(source, delimiters);
+  // Only a drive ("C:"): its delimiter would make it the drive's root.
+  if (folder.empty() || !common::IsSeparator(folder.back(), delimiters)) return {};
+  return folder;
 }
 
 bool RunCopyFile(const std::u16string& parameters) {

@@ -80,10 +80,10 @@ StageResult StageToTemp(ExeParameter& request, const std::u16string& launchPath,
   if (request.StageSource == kNoStaging || request.StageSource.empty()) return unchanged;
   if (request.StageSource == kStageLaunchFolder) request.StageSource = ExtractFilePath(ExpandFileName(launchPath));
   // Split as the copy splits its source: where the file system splits a path
-  // (on Windows at "/" too). A bare name has no folder part: the copy would
-  // stand for the root.
+  // (on Windows at "/" too). A bare name, or one after only a drive, names no
+  // folder: the copy would stand for the root.
   const common::PathDelimiters& opened = platform::FileSystemDelimitersOfPlatform();
-  const std::u16string sourceFolder = common::FolderPart(request.StageSource, opened);
+  const std::u16string sourceFolder = SourceFolderOf(request.StageSource);
   if (sourceFolder.empty()) return refused;
 
   const std::u16string name =

@@ -29,13 +29,14 @@ using StopRequest = std::function<bool()>;
 // the folder of launchPath, written back into StageSource) into the
 // temporary folder under its last folder name, and returns the path to
 // launch there (StageSource and launchPath are split as the copy splits its
-// source: on Windows at "/" too). Sets stagedFolder (without a trailing delimiter) when it
-// stages, and leaves it empty when nothing is staged: for "0" or empty, for a
-// source without a last folder name, or when the temporary folder is unknown.
-// Refused, with nothing touched: a source without a folder part (a bare
-// name); a temporary folder that another user could change (IsTrustedPath:
-// one that is theirs, lies in theirs, or is reached through their link); a
-// staged folder's place that is not this user's real folder (a
+// source: on Windows at "/" too). Sets stagedFolder (without a trailing
+// delimiter) when it stages, and leaves it empty when nothing is staged: for
+// "0" or empty, for a source without a last folder name, or when the
+// temporary folder is unknown. Refused, with nothing touched: a source
+// without a folder part (a bare name, or a name after only a drive:
+// SourceFolderOf); a temporary folder that another user could change
+// (IsTrustedPath: one that is theirs, lies in theirs, or is reached through
+// their link); a staged folder's place that is not this user's real folder (a
 // link, someone else's folder, a file) or cannot be created; a source that is
 // the staged folder or lies inside it; a staged folder that would lie inside
 // the source. The ownership check comes before anything else touches the

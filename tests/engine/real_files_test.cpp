@@ -575,6 +575,13 @@ TEST_F(RealFilesTest, SourcesWithoutAFolderPartCopyNothing) {
     SCOPED_TRACE(platform::WideToUtf8(source));
     EXPECT_FALSE(engine::RunCopyFile(u"\"" + source + u"\",dst,/E"));
   }
+  // Only a drive before the name: the drive's current folder is meant, its
+  // root would be copied.
+  const std::u16string drive = W(mRoot).substr(0, 2);
+  for (const std::u16string& source : {drive + u"*.*", drive, drive + u"sub"}) {
+    SCOPED_TRACE(platform::WideToUtf8(source));
+    EXPECT_FALSE(engine::RunCopyFile(source + u",dst"));
+  }
   fs::current_path(current);
   EXPECT_EQ(Snapshot(mRoot), before) << "nothing copied, not even the target folder made";
 }
@@ -950,6 +957,10 @@ TEST_F(ScratchTempStagingTest, BareNameIsRefusedAndAnEmptySourceStagesNothing) {
   const fs::path current = fs::current_path();
   fs::current_path(mRoot / "src");
   EXPECT_EQ(Stage(At("src/a.txt"), u"sub").Outcome, engine::StageOutcome::Refused);
+#ifdef _WIN32
+  EXPECT_EQ(Stage(At("src/a.txt"), W(mRoot).substr(0, 2) + u"sub").Outcome, engine::StageOutcome::Refused)
+      << "a name after only a drive";
+#endif
   const engine::StageResult none = Stage(At("src/a.txt"), u"");
   fs::current_path(current);
   EXPECT_EQ(none.Outcome, engine::StageOutcome::Launch);
