@@ -19,6 +19,10 @@ struct PathDelimiters {
 
 // Windows: "\" separates folders, ":" ends a drive.
 inline constexpr PathDelimiters kWindowsPathDelimiters{u"\\", u":"};
+// What the Windows file system itself takes as separators when it opens a
+// path: "/" as well, which the path words above leave inside a name. A name
+// that is opened beneath a folder is split by these.
+inline constexpr PathDelimiters kWindowsFileSystemDelimiters{u"\\/", u":"};
 // Linux: both "/" and "\" separate folders (a "\" becomes "/" at the file
 // system); there are no drives.
 inline constexpr PathDelimiters kLinuxPathDelimiters{u"/\\", u""};

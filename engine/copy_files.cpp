@@ -86,23 +86,23 @@ bool CopyOpenFolder(platform::FolderWalk& source, const std::u16string& sourceFo
 }
 
 // A folder specification: the entries of its folder part into the target
-// folder, created with its missing parents. A source without a folder part
-// would name the root once its delimiter is added: it copies nothing.
+// folder, created with its missing parents. A source without a folder part,
+// or with only a drive, copies nothing (SourceFolderOf).
 bool CopyFolderSpecification(const std::u16string& source, const std::u16string& target, FolderCopy& copy) {
-  const std::u16string sourceFolder = ExtractFilePath(source);
+  const std::u16string sourceFolder = SourceFolderOf(source);
   if (sourceFolder.empty() || target.empty()) return false;
   platform::FileServices& files = platform::CurrentFiles();
   const bool targetExisted = DirectoryExists(target);
   ForceFolder(target);
   const std::unique_ptr<platform::FolderWalk> from =
-      files.OpenFolder(IncludeTrailingPathDelimiter(sourceFolder), platform::FollowLink::Yes);
+      files.OpenFolder(sourceFolder, platform::FollowLink::Yes);
   if (from == nullptr) return false;
   const std::unique_ptr<platform::FolderWalk> into =
       files.OpenFolder(IncludeTrailingPathDelimiter(target), platform::FollowLink::Yes);
   if (into == nullptr) return false;
   if (!targetExisted) into->SetPermissionBits(from->PermissionBits());
   copy.Target = into->Identity();
-  return CopyOpenFolder(*from, IncludeTrailingPathDelimiter(sourceFolder), *into, copy) && copy.Complete &&
+  return CopyOpenFolder(*from, sourceFolder, *into, copy) && copy.Complete &&
          !copy.Stopped;
 }
 
@@ -117,6 +117,14 @@ bool ExclusionSet::Contains(const std::u16string& path) const {
   return !mPaths.empty() && mPaths.count(AnsiUpperCase(path)) != 0;
 }
 
+std::u16string SourceFolderOf(std::u16string_view source) {
+  const common::PathDelimiters& delimiters = platform::FileSystemDelimitersOfPlatform();
+  const std::u16string folder = common::FolderPart(source, delimiters);
+  // Only a drive ("C:"): its delimiter would make it the drive's root.
+  if (folder.empty() || !common::IsSeparator(folder.back(), delimiters)) return {};
+  return folder;
+}
+
 bool RunCopyFile(const std::u16string& parameters) {
   const std::vector<std::u16string> items = SplitCommaText(parameters);
   if (items.size() < 2) return false;
@@ -129,7 +137,10 @@ bool CopyFiles(const std::u16string& source, const std::u16string& target, const
                const std::u16string& exclusions, const std::function<bool()>& stop) {
   if (FileExists(source)) {
     std::u16string file = target;
-    if (DirectoryExists(target)) file = IncludeTrailingPathDelimiter(target) + ExtractFileName(source);
+    if (DirectoryExists(target)) {
+      file = IncludeTrailingPathDelimiter(target) +
+             common::FileNamePart(source, platform::FileSystemDelimitersOfPlatform());
+    }
     return CopyOneFile(source, file, exclusions);
   }
   FolderCopy copy{Pos(kRecurseFlag, AnsiUpperCase(flags)) > 0, ExclusionSet(exclusions), {}, true, stop, false};

@@ -21,6 +21,14 @@ class ExclusionSet {
   std::unordered_set<std::u16string> mPaths;  // upper-cased
 };
 
+// The folder a folder specification names: the folder part of source, split
+// where the file system splits a path it opens (Windows: at "/" as well as
+// at "\", so that "C:/Inst/Tb/" names that folder), ending in a delimiter.
+// Empty when source has no folder part (a bare name or mask) or only a drive
+// before its name ("C:*.*", "C:Tb"): such a source would stand for the root
+// once a delimiter is added, or for a current folder.
+std::u16string SourceFolderOf(std::u16string_view source);
+
 // Carries out a copy request: the parameters are a comma text of source,
 // target, flags and exclusions (items after the fourth are ignored). False
 // with fewer than two items; otherwise what CopyFiles returns.
@@ -29,8 +37,10 @@ bool RunCopyFile(const std::u16string& parameters);
 // Copies an existing file (into an existing target folder under its own
 // name, else to the target path), or else the entries of the folder part of
 // source into the target folder, which is created with its missing parents.
-// A source without a folder part (empty, ".", "..", a bare name or mask) and
-// an empty target copy nothing and give false. The file-name part of a folder
+// The source's folder part is SourceFolderOf's; the file name of a file
+// source is split the same way.
+// A source without a folder part (empty, ".", "..", a bare name or mask, or
+// only a drive before a name) and an empty target copy nothing and give false. The file-name part of a folder
 // specification is not a filter. With "/E" anywhere in the upper-cased flags,
 // real subfolders are copied too (never a link to a folder, nor the folder
 // being copied into), each opened relative to its open parent without

@@ -79,11 +79,15 @@ StageResult StageToTemp(ExeParameter& request, const std::u16string& launchPath,
   const StageResult refused{StageOutcome::Refused, launchPath};
   if (request.StageSource == kNoStaging || request.StageSource.empty()) return unchanged;
   if (request.StageSource == kStageLaunchFolder) request.StageSource = ExtractFilePath(ExpandFileName(launchPath));
-  // A bare name has no folder part: the copy would stand for the root.
-  const std::u16string sourceFolder = ExtractFilePath(request.StageSource);
+  // Split as the copy splits its source: where the file system splits a path
+  // (on Windows at "/" too). A bare name, or one after only a drive, names no
+  // folder: the copy would stand for the root.
+  const common::PathDelimiters& opened = platform::FileSystemDelimitersOfPlatform();
+  const std::u16string sourceFolder = SourceFolderOf(request.StageSource);
   if (sourceFolder.empty()) return refused;
 
-  const std::u16string name = ExtractFileName(ExcludeTrailingPathDelimiter(request.StageSource));
+  const std::u16string name =
+      common::FileNamePart(common::WithoutTrailingDelimiter(request.StageSource, opened), opened);
   const std::u16string temp = GetTempFolder();
   const std::u16string folder = IncludeTrailingPathDelimiter(temp) + name;
   if (temp.empty() || !NamesFolderInside(name) || !LiesDirectlyInside(folder, temp)) return unchanged;
@@ -121,7 +125,7 @@ StageResult StageToTemp(ExeParameter& request, const std::u16string& launchPath,
     if (reset == ResetOutcome::Failed) return undo(StageOutcome::SettingsFileFailed);
     if (reset == ResetOutcome::Stopped || StopRequested(stop)) return undo(StageOutcome::Stopped);
   }
-  return {StageOutcome::Launch, IncludeTrailingPathDelimiter(folder) + ExtractFileName(launchPath)};
+  return {StageOutcome::Launch, IncludeTrailingPathDelimiter(folder) + common::FileNamePart(launchPath, opened)};
 }
 
 std::u16string GetTempFolder() { return platform::CurrentFiles().TempFolder(); }
@@ -142,7 +146,9 @@ bool DeleteFolder(const std::u16string& folder) {
 
 ResetOutcome ResetBootOption(const std::u16string& folder, const std::u16string& name, const StopRequest& stop) {
   std::vector<std::u16string> steps;
-  if (!SettingsFileSteps(name, platform::PathDelimitersOfPlatform(), &steps)) return ResetOutcome::Failed;
+  // Split as the file system would read the name: on Windows "/" leads into
+  // (or out of) a folder just as "\" does.
+  if (!SettingsFileSteps(name, platform::FileSystemDelimitersOfPlatform(), &steps)) return ResetOutcome::Failed;
   std::unique_ptr<platform::FolderWalk> walk =
       platform::CurrentFiles().OpenFolder(IncludeTrailingPathDelimiter(folder), platform::FollowLink::No);
   if (walk == nullptr) return ResetOutcome::Failed;

@@ -28,13 +28,15 @@ using StopRequest = std::function<bool()>;
 // Stages the folder that request.StageSource names ("0" or empty: none; "1":
 // the folder of launchPath, written back into StageSource) into the
 // temporary folder under its last folder name, and returns the path to
-// launch there. Sets stagedFolder (without a trailing delimiter) when it
-// stages, and leaves it empty when nothing is staged: for "0" or empty, for a
-// source without a last folder name, or when the temporary folder is unknown.
-// Refused, with nothing touched: a source without a folder part (a bare
-// name); a temporary folder that another user could change (IsTrustedPath:
-// one that is theirs, lies in theirs, or is reached through their link); a
-// staged folder's place that is not this user's real folder (a
+// launch there (StageSource and launchPath are split as the copy splits its
+// source: on Windows at "/" too). Sets stagedFolder (without a trailing
+// delimiter) when it stages, and leaves it empty when nothing is staged: for
+// "0" or empty, for a source without a last folder name, or when the
+// temporary folder is unknown. Refused, with nothing touched: a source
+// without a folder part (a bare name, or a name after only a drive:
+// SourceFolderOf); a temporary folder that another user could change
+// (IsTrustedPath: one that is theirs, lies in theirs, or is reached through
+// their link); a staged folder's place that is not this user's real folder (a
 // link, someone else's folder, a file) or cannot be created; a source that is
 // the staged folder or lies inside it; a staged folder that would lie inside
 // the source. The ownership check comes before anything else touches the
@@ -67,7 +69,8 @@ bool DeleteFolder(const std::u16string& folder);
 enum class ResetOutcome { Done, Failed, Stopped };
 
 // Resets the BootOption lines of the settings file named by name relative to
-// folder (steps as SettingsFileSteps takes them). Every step is opened
+// folder (steps as SettingsFileSteps takes them, split by every separator the
+// file system honours: on Windows "/" too). Every step is opened
 // beneath the folder without following a link; a file that is missing
 // (also below a step that is not a real folder) is left alone. Only a
 // regular file of at most kMaxSettingsFileBytes is read; it is written once,

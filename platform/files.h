@@ -36,7 +36,8 @@ struct FolderIdentity {
 enum class FileRead {
   Read,     // a regular file, read whole
   Missing,  // no entry of that name
-  Refused,  // a link, folder, FIFO, socket or device, a file over the limit, or a failed open or read
+  Refused,  // a link, folder, FIFO, socket or device, a file over the limit, a failed open or read,
+            // or (Windows) a name that is not one entry's
 };
 
 struct FolderEntry {
@@ -49,8 +50,9 @@ struct FolderEntry {
 // folder it opened (Linux: every call is relative to the folder's descriptor
 // and follows no link; Windows: the folder is held open without following a
 // reparse point and without sharing its deletion, so that neither it nor its
-// name can be swapped while the walk lasts). Used by one thread at a time; the
-// owner destroys it before removing the folder itself.
+// name can be swapped while the walk lasts; a name holding "\" or "/", and
+// "." or "..", is refused by every call that takes a name). Used by one
+// thread at a time; the owner destroys it before removing the folder itself.
 class FolderWalk {
  public:
   virtual ~FolderWalk() = default;
@@ -176,5 +178,8 @@ using ScopedFilesForTesting = ScopedServiceForTesting<FileServices>;
 // The delimiters of this platform's paths: Windows "\" and drives with ":";
 // Linux "/" and "\", no drives.
 const common::PathDelimiters& PathDelimitersOfPlatform();
+// The delimiters this platform's file system honours when it opens a path:
+// Windows "\" and "/", drives with ":"; Linux as above.
+const common::PathDelimiters& FileSystemDelimitersOfPlatform();
 
 }  // namespace platform

@@ -64,6 +64,7 @@ FileServices& SystemFiles() {
 }
 
 const common::PathDelimiters& PathDelimitersOfPlatform() { return common::kLinuxPathDelimiters; }
+const common::PathDelimiters& FileSystemDelimitersOfPlatform() { return common::kLinuxPathDelimiters; }
 
 std::u16string PosixFiles::OwnExecutablePath() {
   std::string buffer(PATH_MAX, '\0');

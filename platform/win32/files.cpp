@@ -114,9 +114,18 @@ bool WriteAllBytes(HANDLE file, std::string_view bytes) {
   return true;
 }
 
+// True when the text can only name an entry of the folder it is joined to:
+// not empty, not "." or "..", and without a separator that the file system
+// would follow into another folder ("\" and "/").
+bool IsEntryName(std::u16string_view name) {
+  return !name.empty() && name != u"." && name != u".." &&
+         name.find_first_of(common::kWindowsFileSystemDelimiters.Separators) == std::u16string_view::npos;
+}
+
 // One folder held open and listed by FindFirstFileW/FindNextFileW; its
 // entries are reached by the folder's path joined with their names, a path
-// that keeps naming the held folder.
+// that keeps naming the held folder. A name that could lead elsewhere is
+// refused by every call that takes one.
 class Win32FolderWalk final : public FolderWalk {
  public:
   // Holds the folder; without following, a reparse point (a junction, a
@@ -152,9 +161,14 @@ class Win32FolderWalk final : public FolderWalk {
     return true;
   }
 
-  std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) override { return Open(Join(name), false, true); }
+  std::unique_ptr<FolderWalk> OpenSubfolder(std::u16string_view name) override {
+    if (!IsEntryName(name)) return nullptr;
+    return Open(Join(name), false, true);
+  }
 
   std::unique_ptr<FolderWalk> CreateSubfolder(std::u16string_view name, bool* created) override {
+    *created = false;
+    if (!IsEntryName(name)) return nullptr;
     const std::u16string path = Join(name);
     *created = CreateDirectoryW(Wide(path), nullptr) != 0;
     return Open(path, false, false);
@@ -162,7 +176,7 @@ class Win32FolderWalk final : public FolderWalk {
 
   bool CopyFileInto(std::u16string_view name, FolderWalk& target) override {
     auto* into = dynamic_cast<Win32FolderWalk*>(&target);
-    return into != nullptr && CopyThroughAnsi(Join(name), into->Join(name));
+    return into != nullptr && IsEntryName(name) && CopyThroughAnsi(Join(name), into->Join(name));
   }
 
   FolderIdentity Identity() override { return mIdentity; }
@@ -170,6 +184,7 @@ class Win32FolderWalk final : public FolderWalk {
   bool SetPermissionBits(unsigned) override { return true; }
 
   bool DeleteEntry(std::u16string_view name) override {
+    if (!IsEntryName(name)) return false;
     const std::u16string path = Join(name);
     // A folder link (junction) is removed as a folder; what it names stays.
     if (IsFolderLink(AttributesOf(path))) return RemoveDirectoryW(Wide(path)) != 0;
@@ -177,15 +192,19 @@ class Win32FolderWalk final : public FolderWalk {
   }
 
   bool ClearAttributes(std::u16string_view name) override {
+    if (!IsEntryName(name)) return false;
     const std::u16string path = Join(name);
     // A folder link is left as it is: under Wine the change would reach the folder it names.
     if (IsFolderLink(AttributesOf(path))) return true;
     return SetFileAttributesW(Wide(path), 0) != 0;
   }
 
-  bool RemoveSubfolder(std::u16string_view name) override { return RemoveDirectoryW(Wide(Join(name))) != 0; }
+  bool RemoveSubfolder(std::u16string_view name) override {
+    return IsEntryName(name) && RemoveDirectoryW(Wide(Join(name))) != 0;
+  }
 
   FileRead ReadFile(std::u16string_view name, std::size_t maxBytes, std::string* bytes) override {
+    if (!IsEntryName(name)) return FileRead::Refused;
     const UniqueFile file(CreateFileW(Wide(Join(name)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.IsValid()) {
@@ -198,6 +217,7 @@ class Win32FolderWalk final : public FolderWalk {
   }
 
   bool WriteFile(std::u16string_view name, std::string_view bytes) override {
+    if (!IsEntryName(name)) return false;
     const UniqueFile file(CreateFileW(Wide(Join(name)), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     std::uint64_t size = 0;
@@ -288,6 +308,7 @@ FileServices& SystemFiles() {
 }
 
 const common::PathDelimiters& PathDelimitersOfPlatform() { return common::kWindowsPathDelimiters; }
+const common::PathDelimiters& FileSystemDelimitersOfPlatform() { return common::kWindowsFileSystemDelimiters; }
 
 std::u16string Win32Files::OwnExecutablePath() {
   std::u16string buffer(MAX_PATH, u'\0');

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,20 @@ TEST_F(RealFilesTest, FolderSpecificationsMasksAndTrailingDelimiters) {
   EXPECT_EQ(Tree(mRoot / "up"), (Names{"root.txt"}));
 }
 
+// A source ending in "/" names that folder wherever the other delimiters
+// are "\": its entries are copied, not its parent's (nor, for "C:/...", the
+// drive's root), and its file name is what follows the last "/".
+TEST_F(RealFilesTest, SourcesWrittenWithForwardSlashesNameTheirOwnFolder) {
+  const std::u16string slashed = At("src") + u"/";
+  EXPECT_TRUE(engine::RunCopyFile(slashed + u"," + At("d1")));
+  EXPECT_EQ(Tree(mRoot / "d1"), kOwnFiles);
+  EXPECT_TRUE(engine::RunCopyFile(slashed + u"*.*," + At("d2") + u",/E," + slashed + u"sub"));
+  EXPECT_EQ(Tree(mRoot / "d2"), (Names{"a.txt", "b.log", "tmp/", "tmp/t.txt"})) << "excluded as the source is written";
+  fs::create_directories(mRoot / "d3");
+  EXPECT_TRUE(engine::RunCopyFile(slashed + u"a.txt," + At("d3")));
+  EXPECT_EQ(Tree(mRoot / "d3"), (Names{"a.txt"}));
+}
+
 TEST_F(RealFilesTest, FileSourcesAndTheirTargets) {
   fs::create_directories(mRoot / "dst");
   EXPECT_TRUE(engine::RunCopyFile(At("src/a.txt") + u"," + At("dst")));
@@ -307,6 +322,23 @@ TEST_F(RealStagingTest, StageSourceValues) {
   EXPECT_TRUE(fs::exists(mStagedPath / "root.txt"));
   EXPECT_TRUE(fs::exists(mStagedPath / mName / "setup.exe"));
   EXPECT_FALSE(fs::exists(mStagedPath / "setup.exe")) << "the left-over copy was emptied first";
+}
+
+// The source folder and the launch path written with "/" stage and launch as
+// with the platform's own delimiter.
+TEST_F(RealStagingTest, SourceAndLaunchPathWrittenWithForwardSlashes) {
+  std::u16string forward = WithDelimiter(mSource);
+  for (char16_t& c : forward) c = c == u'\\' ? u'/' : c;
+  const std::u16string sources[] = {W(mSource) + u"/", forward};
+  for (const std::u16string& source : sources) {
+    SCOPED_TRACE(platform::WideToUtf8(source));
+    mRequest.StageSource = source;
+    mRequest.FileName = forward + u"setup.exe";
+    const engine::StageResult result = Stage();
+    EXPECT_EQ(result.Outcome, engine::StageOutcome::Launch);
+    EXPECT_EQ(result.LaunchPath, W(mStagedPath / "setup.exe"));
+    EXPECT_EQ(Tree(mStagedPath), (Names{"data/", "data/more.bin", "setup.exe"}));
+  }
 }
 
 TEST_F(RealStagingTest, LeftOverStagedFolderIsEmptiedFirst) {
@@ -543,6 +575,13 @@ TEST_F(RealFilesTest, SourcesWithoutAFolderPartCopyNothing) {
     SCOPED_TRACE(platform::WideToUtf8(source));
     EXPECT_FALSE(engine::RunCopyFile(u"\"" + source + u"\",dst,/E"));
   }
+  // Only a drive before the name: the drive's current folder is meant, its
+  // root would be copied.
+  const std::u16string drive = W(mRoot).substr(0, 2);
+  for (const std::u16string& source : {drive + u"*.*", drive, drive + u"sub"}) {
+    SCOPED_TRACE(platform::WideToUtf8(source));
+    EXPECT_FALSE(engine::RunCopyFile(source + u",dst"));
+  }
   fs::current_path(current);
   EXPECT_EQ(Snapshot(mRoot), before) << "nothing copied, not even the target folder made";
 }
@@ -586,6 +625,49 @@ TEST_F(RealFilesTest, TargetSpelledAnotherWayIsRecognised) {
   std::u16string viaZ = u"Z:" + platform::Utf8ToWide(unixRoot) + u"/zdrive";
   for (char16_t& c : viaZ) c = c == u'/' ? u'\\' : c;
   ExpectTargetNotEntered(mRoot, WithDelimiter(mRoot), viaZ, mRoot / "zdrive");
+}
+// Every call of a walk that takes a name stays in the walk's folder: a name
+// that the file system would follow elsewhere reaches nothing.
+TEST_F(RealFilesTest, WalkNamesThatWouldLeaveTheFolderReachNothing) {
+  Write(mRoot / "walk" / "inner" / "own.txt", "own");
+  Write(mRoot / "outside.txt", "outside");
+  fs::create_directories(mRoot / "empty");
+  SetAttributes(mRoot / "outside.txt", FILE_ATTRIBUTE_READONLY);
+  const std::unique_ptr<platform::FolderWalk> walk =
+      platform::CurrentFiles().OpenFolder(Folder("walk"), platform::FollowLink::No);
+  ASSERT_NE(walk, nullptr);
+  const std::unique_ptr<platform::FolderWalk> target =
+      platform::CurrentFiles().OpenFolder(Folder("walk/inner"), platform::FollowLink::No);
+  ASSERT_NE(target, nullptr);
+  const std::map<std::string, std::string> before = Snapshot(mRoot);
+  for (const std::u16string up : {u"..\\", u"../", u"inner/../../", u"inner\\..\\..\\"}) {
+    SCOPED_TRACE(platform::WideToUtf8(up));
+    std::string bytes;
+    EXPECT_EQ(walk->ReadFile(up + u"outside.txt", 1000, &bytes), platform::FileRead::Refused);
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(walk->WriteFile(up + u"outside.txt", "changed"));
+    EXPECT_FALSE(walk->WriteFile(up + u"made.txt", "made"));
+    EXPECT_FALSE(walk->ClearAttributes(up + u"outside.txt"));
+    EXPECT_FALSE(walk->DeleteEntry(up + u"outside.txt"));
+    EXPECT_FALSE(walk->RemoveSubfolder(up + u"empty"));
+    EXPECT_EQ(walk->OpenSubfolder(up + u"empty"), nullptr);
+    bool created = true;
+    EXPECT_EQ(walk->CreateSubfolder(up + u"newfolder", &created), nullptr);
+    EXPECT_FALSE(created);
+    EXPECT_FALSE(walk->CopyFileInto(u"inner/own.txt", *target)) << "a name, not a path, is copied";
+    EXPECT_EQ(Snapshot(mRoot), before);
+    EXPECT_NE(Attributes(mRoot / "outside.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+  }
+  for (const std::u16string self : {u".", u".."}) {
+    EXPECT_EQ(walk->OpenSubfolder(self), nullptr);
+    EXPECT_FALSE(walk->RemoveSubfolder(self));
+  }
+  // The walk's own entries are reached as before.
+  std::string bytes;
+  std::unique_ptr<platform::FolderWalk> inner = walk->OpenSubfolder(u"inner");
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(inner->ReadFile(u"own.txt", 1000, &bytes), platform::FileRead::Read);
+  EXPECT_EQ(bytes, "own");
 }
 #else
 // Runs the body in a child process; returns its exit status (0: passed).
@@ -875,6 +957,10 @@ TEST_F(ScratchTempStagingTest, BareNameIsRefusedAndAnEmptySourceStagesNothing) {
   const fs::path current = fs::current_path();
   fs::current_path(mRoot / "src");
   EXPECT_EQ(Stage(At("src/a.txt"), u"sub").Outcome, engine::StageOutcome::Refused);
+#ifdef _WIN32
+  EXPECT_EQ(Stage(At("src/a.txt"), W(mRoot).substr(0, 2) + u"sub").Outcome, engine::StageOutcome::Refused)
+      << "a name after only a drive";
+#endif
   const engine::StageResult none = Stage(At("src/a.txt"), u"");
   fs::current_path(current);
   EXPECT_EQ(none.Outcome, engine::StageOutcome::Launch);
@@ -895,6 +981,10 @@ TEST_F(ScratchTempStagingTest, SettingsFileNamesThatLeaveTheStagedFolderFailAndT
 #ifdef _WIN32
   names.push_back(u"C:boot.ini");
   names.push_back(u"boot.ini:stream");
+  // The file system climbs on "/" as it does on "\".
+  names.push_back(u"../../../" + W(mSentinel.filename()) + u"/boot.ini");
+  names.push_back(u"data/../../boot.ini");
+  names.push_back(u"..\\" + W(mSentinel.filename()) + u"/../Tb/boot.ini");
 #endif
   for (const std::u16string& name : names) {
     SCOPED_TRACE(platform::WideToUtf8(name));
@@ -907,6 +997,17 @@ TEST_F(ScratchTempStagingTest, SettingsFileNamesThatLeaveTheStagedFolderFailAndT
   mRequest.BootOptionFile = u"boot.ini";
   EXPECT_EQ(Stage(At("inst/Tb/setup.exe"), u"1").Outcome, engine::StageOutcome::Launch);
   EXPECT_EQ(Read(mTemp / "Tb" / "boot.ini"), "BootOption=0\r\n");
+}
+
+// A name written with either separator leads to the file beneath the folder.
+TEST_F(RealFilesTest, SettingsFileNamedWithEitherSeparatorIsResetBeneathItsFolder) {
+  const fs::path folder = mRoot / "staged";
+  Write(folder / "a" / "b" / "x.ini", "BootOption=1\r\n");
+  Write(folder / "a" / "y.ini", "BootOption=2\r\n");
+  EXPECT_EQ(engine::ResetBootOption(W(folder), u"a/b/x.ini"), engine::ResetOutcome::Done);
+  EXPECT_EQ(Read(folder / "a" / "b" / "x.ini"), "BootOption=0\r\n");
+  EXPECT_EQ(engine::ResetBootOption(W(folder), u"a\\b/../y.ini"), engine::ResetOutcome::Done);
+  EXPECT_EQ(Read(folder / "a" / "y.ini"), "BootOption=0\r\n");
 }
 
 #ifdef _WIN32
