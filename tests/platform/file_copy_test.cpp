@@ -83,7 +83,14 @@ std::string Contents(const std::filesystem::path& path) {
   return text.str();
 }
 
-TEST(FileCopyTest, EachWayEndsAtTheFirstEndOfFileEvenWithErrnoStillHoldingAnInterruption) {
+// The three ways a file is copied, each made the one taken and answered from
+// gAnswers: the kernel's range copy, sendfile, and reads with writes.
+struct CopyWay {
+  const char* Way;
+  KernelCalls Calls;
+};
+
+std::vector<CopyWay> AnsweredWays() {
   KernelCalls byRange = platform::posix::SystemKernelCalls();
   byRange.CopyFileRange = AnsweredCopyFileRange;
   KernelCalls bySendfile = byRange;
@@ -92,19 +99,18 @@ TEST(FileCopyTest, EachWayEndsAtTheFirstEndOfFileEvenWithErrnoStillHoldingAnInte
   KernelCalls byReads = bySendfile;
   byReads.SendFile = RefusedSendFile;
   byReads.Read = AnsweredRead;
-  const struct {
-    const char* Way;
-    const KernelCalls* Calls;
-  } ways[] = {{"copy_file_range", &byRange}, {"sendfile", &bySendfile}, {"read and write", &byReads}};
+  return {{"copy_file_range", byRange}, {"sendfile", bySendfile}, {"read and write", byReads}};
+}
 
-  for (const auto& way : ways) {
+TEST(FileCopyTest, EachWayEndsAtTheFirstEndOfFileEvenWithErrnoStillHoldingAnInterruption) {
+  for (const CopyWay& way : AnsweredWays()) {
     SCOPED_TRACE(way.Way);
     standin::TempFolder folder;
     std::ofstream(folder.Path() / "source") << "the source's bytes come from the answers";
     // The end comes after an interrupted call, so errno still holds EINTR;
     // "late" is what a file that grew meanwhile would give a further call.
     gAnswers = {{"abc"}, {"", EINTR}, {"def"}, {""}, {"late"}};
-    KernelCalls calls = *way.Calls;
+    KernelCalls calls = way.Calls;
     const platform::posix::ScopedKernelCallsForTesting fake(calls);
     EXPECT_TRUE(platform::SystemFiles().CopyFileReplacing(standin::Wide(folder.Path() / "source"),
                                                           standin::Wide(folder.Path() / "target")));
@@ -113,20 +119,7 @@ TEST(FileCopyTest, EachWayEndsAtTheFirstEndOfFileEvenWithErrnoStillHoldingAnInte
 }
 
 TEST(FileCopyTest, AWayThatFailsPartWayLeavesNoTargetAndTheSourceAsItWas) {
-  KernelCalls byRange = platform::posix::SystemKernelCalls();
-  byRange.CopyFileRange = AnsweredCopyFileRange;
-  KernelCalls bySendfile = byRange;
-  bySendfile.CopyFileRange = RefusedCopyFileRange;
-  bySendfile.SendFile = AnsweredSendFile;
-  KernelCalls byReads = bySendfile;
-  byReads.SendFile = RefusedSendFile;
-  byReads.Read = AnsweredRead;
-  const struct {
-    const char* Way;
-    const KernelCalls* Calls;
-  } ways[] = {{"copy_file_range", &byRange}, {"sendfile", &bySendfile}, {"read and write", &byReads}};
-
-  for (const auto& way : ways) {
+  for (const CopyWay& way : AnsweredWays()) {
     for (const bool targetExisted : {false, true}) {
       SCOPED_TRACE(std::string(way.Way) + (targetExisted ? ", over an existing target" : ", a new target"));
       standin::TempFolder folder;
@@ -134,7 +127,7 @@ TEST(FileCopyTest, AWayThatFailsPartWayLeavesNoTargetAndTheSourceAsItWas) {
       if (targetExisted) std::ofstream(folder.Path() / "target") << "an older copy";
       // The disk fills up after the first bytes.
       gAnswers = {{"abc"}, {"", ENOSPC}};
-      KernelCalls calls = *way.Calls;
+      KernelCalls calls = way.Calls;
       const platform::posix::ScopedKernelCallsForTesting fake(calls);
       EXPECT_FALSE(platform::SystemFiles().CopyFileReplacing(standin::Wide(folder.Path() / "source"),
                                                              standin::Wide(folder.Path() / "target")));
