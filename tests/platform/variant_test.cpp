@@ -40,9 +40,22 @@ TEST(Variants, InitConvertAndClear) {
     HRESULT Result;
     std::uint32_t Converted;
   } cases[] = {
+      // The event objects carry VT_I4 ids and VT_BSTR text; the tracker asks for VT_UINT.
       {kVtI4, 17, nullptr, kSOk, 17},
+      {kVtI4, 0, nullptr, kSOk, 0},
+      {kVtI4, 2147483647, nullptr, kSOk, 2147483647u},
+#ifndef _WIN32
+      // Wine's oleaut32 answers 4294967295 here; process ids are never negative.
+      {kVtI4, -1, nullptr, kDispEOverflow, 0},
+#endif
       {kVtBstr, 0, u"42", kSOk, 42},
+      {kVtBstr, 0, u" 42 ", kSOk, 42},
+      {kVtBstr, 0, u"+7", kSOk, 7},
+      {kVtBstr, 0, u"4294967295", kSOk, 4294967295u},
+      {kVtBstr, 0, u"4294967296", kDispEOverflow, 0},
+      {kVtBstr, 0, u"-3", kDispEOverflow, 0},
       {kVtBstr, 0, u"4x", kDispETypeMismatch, 0},
+      {kVtBstr, 0, u"", kDispETypeMismatch, 0},
   };
   for (const auto& c : cases) {
     VARIANT v;

@@ -271,48 +271,4 @@ TEST(ManagementStandIn, EventObjectsAnswerTheProcessPropertiesAndConvertToUnsign
   object->Release();
 }
 
-TEST(ManagementStandIn, VariantConversionsToUnsigned) {
-  // The event objects carry VT_I4 ids and VT_BSTR text; the tracker asks for VT_UINT.
-  platform::VariantServices& variants = platform::SystemVariants();
-  const struct {
-    VARTYPE Type;
-    std::int32_t Value;
-    const char16_t* Text;
-    HRESULT Result;
-    std::uint32_t Converted;
-  } cases[] = {
-      {platform::kVtI4, 17, nullptr, platform::kSOk, 17},
-      {platform::kVtI4, 0, nullptr, platform::kSOk, 0},
-      {platform::kVtI4, 2147483647, nullptr, platform::kSOk, 2147483647u},
-      {platform::kVtI4, -1, nullptr, platform::kDispEOverflow, 0},
-      {platform::kVtBstr, 0, u" 42 ", platform::kSOk, 42},
-      {platform::kVtBstr, 0, u"+7", platform::kSOk, 7},
-      {platform::kVtBstr, 0, u"4294967295", platform::kSOk, 4294967295u},
-      {platform::kVtBstr, 0, u"4294967296", platform::kDispEOverflow, 0},
-      {platform::kVtBstr, 0, u"-3", platform::kDispEOverflow, 0},
-      {platform::kVtBstr, 0, u"4x", platform::kDispETypeMismatch, 0},
-      {platform::kVtBstr, 0, u"", platform::kDispETypeMismatch, 0},
-  };
-  for (const auto& c : cases) {
-    VARIANT v;
-    variants.VariantInit(&v);
-    v.vt = c.Type;
-    if (c.Type == platform::kVtBstr) {
-      v.bstrVal = platform::AllocBstr(c.Text);
-    } else if (c.Type == platform::kVtI4) {
-      v.lVal = c.Value;
-    }
-    const HRESULT result = variants.VariantChangeTypeEx(&v, &v, variants.GetThreadLocale(), 0, platform::kVtUint);
-    EXPECT_EQ(result, c.Result) << c.Type << " " << c.Value;
-    if (result == platform::kSOk) {
-      EXPECT_EQ(v.vt, platform::kVtUint);
-      EXPECT_EQ(v.uintVal, c.Converted);
-    } else {
-      EXPECT_EQ(v.vt, c.Type) << "a failed conversion leaves the variant";
-    }
-    EXPECT_EQ(variants.VariantClear(&v), platform::kSOk);
-    EXPECT_EQ(v.vt, platform::kVtEmpty);
-  }
-}
-
 }  // namespace
